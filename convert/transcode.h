@@ -1,0 +1,35 @@
+// The byte-stream transcoder: Shift_JIS <-> EUC-JP with an optional newline rule, as
+// ProgramState selects. Strictly in order, in fixed-size blocks, with memory that does
+// not depend on the size of the input.
+#ifndef KAVO_TRANSCODE_H
+#define KAVO_TRANSCODE_H
+
+#include <stddef.h>
+
+#include "platform.h"
+
+enum TranscodeResult { Completed, ReadFailed, WriteFailed };
+
+enum { TRANSCODE_BLOCK_SIZE = 64 * 1024 };
+
+// Bytes `out` must hold for an input of `length` bytes: two for every input byte (a
+// half-width katakana byte or an LF under the newline rule doubles) plus room for the
+// 16-byte stores of the fast paths.
+inline size_t TranscodeOutputCapacity(size_t length) { return 2 * length + 16; }
+
+// Converts in[0, length) into out and returns the number of bytes written there.
+// `direction` 0 is Shift_JIS to EUC-JP, anything else EUC-JP to Shift_JIS; the newline
+// rule applies only when `convertNewlines` is 1. Unless `atEnd` is nonzero, a last byte
+// that cannot be converted without the next one (a first byte of a two-byte character,
+// the EUC-JP katakana prefix, a CR under the newline rule towards EUC-JP) is left
+// unconsumed. *consumed receives the number of input bytes used: length, or length - 1.
+// At the end of the input such a byte is written unchanged.
+size_t TranscodeChunk(const unsigned char *in, size_t length, int atEnd, unsigned char direction,
+                      unsigned char convertNewlines, unsigned char *out, size_t *consumed);
+
+// Reads `input` to its end and writes its conversion to `output`, with the settings in
+// ProgramState. Neither file is opened or closed here. On ReadFailed everything converted
+// before the failing read is already written; on WriteFailed nothing more is written.
+TranscodeResult TranscodeStream(PlatformFile input, PlatformFile output);
+
+#endif

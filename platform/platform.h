@@ -1,0 +1,57 @@
+// The operations the engine and the front ends need from the operating system.
+// One header, two implementations (win32/platform.cpp, posix/platform.cpp); the build
+// picks the file and the matching platform_types.h, so callers never test the platform.
+#ifndef KAVO_PLATFORM_H
+#define KAVO_PLATFORM_H
+
+#include "platform_types.h"
+
+enum PlatformIcon { PLATFORM_ICON_ERROR, PLATFORM_ICON_INFORMATION };
+
+// Opens an existing file for reading; others may only read it while it is open.
+// Returns nonzero and stores the handle on success; 0 (handle untouched) on failure.
+int PlatformOpenSource(const char *path, PlatformFile *file);
+
+// Creates or truncates a file for writing, shared with nobody. Fails, with the file
+// untouched, when it is open elsewhere in a way that forbids writing (the source of a
+// running conversion, under whatever name). Returns nonzero on success.
+int PlatformCreateOutput(const char *path, PlatformFile *file);
+
+// Reads up to size bytes. Returns nonzero on success with *count bytes delivered
+// (0 only at the end of the input); 0 on failure.
+int PlatformRead(PlatformFile file, unsigned char *buffer, unsigned long size, unsigned long *count);
+
+// Writes all size bytes. Returns nonzero when every byte was written; 0 on failure,
+// after which an unknown prefix of the bytes may have reached the file.
+int PlatformWrite(PlatformFile file, const unsigned char *buffer, unsigned long size);
+
+// Closes a file. Returns 0 when the system reports a failure, which for a file being
+// written can be a write that did not reach it.
+int PlatformClose(PlatformFile file);
+
+// Copies the file `from` over `to`, replacing what `to` held. Returns nonzero on success.
+int PlatformCopyOver(const char *from, const char *to);
+
+// Deletes a file. Returns nonzero on success.
+int PlatformDelete(const char *path);
+
+// Nonzero when the two names are equal with letter case ignored.
+int PlatformSameName(const char *a, const char *b);
+
+// Writes the running executable's full path into out (size bytes). Returns nonzero on
+// success; 0, with out empty, when the path cannot be had or does not fit.
+int PlatformGetExecutablePath(char *out, unsigned long size);
+
+// Standard input and output as files, for front ends that convert a stream.
+PlatformFile PlatformStandardInput(void);
+PlatformFile PlatformStandardOutput(void);
+
+// Shows a modal message owned by `owner`. Texts are in the program's own encoding.
+void PlatformShowMessage(PlatformWindow owner, const char *text, const char *caption, PlatformIcon icon);
+
+// Replaces the showing of messages (tests, command-line front ends); null restores it.
+typedef void (*PlatformMessageHook)(PlatformWindow owner, const char *text, const char *caption,
+                                    PlatformIcon icon);
+void PlatformSetMessageHook(PlatformMessageHook hook);
+
+#endif

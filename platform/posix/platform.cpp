@@ -1,0 +1,214 @@
+// POSIX stand-ins for the Win32 calls. POSIX has no share modes, so the sharing rules of
+// the Windows program (a source may be shared only with readers, an output with nobody)
+// are kept in a small table of the files this process has open, by device and inode.
+#include "platform.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+enum { OPEN_FILE_SLOTS = 16, COPY_BLOCK_SIZE = 64 * 1024 };
+
+struct OpenFile {
+    int fd;  // -1: slot free
+    dev_t device;
+    ino_t inode;
+    int writing;
+};
+
+OpenFile openFiles[OPEN_FILE_SLOTS] = {
+    {-1, 0, 0, 0}, {-1, 0, 0, 0}, {-1, 0, 0, 0}, {-1, 0, 0, 0}, {-1, 0, 0, 0}, {-1, 0, 0, 0},
+    {-1, 0, 0, 0}, {-1, 0, 0, 0}, {-1, 0, 0, 0}, {-1, 0, 0, 0}, {-1, 0, 0, 0}, {-1, 0, 0, 0},
+    {-1, 0, 0, 0}, {-1, 0, 0, 0}, {-1, 0, 0, 0}, {-1, 0, 0, 0},
+};
+
+PlatformMessageHook messageHook;
+
+// Nonzero when the file is open here in a way that forbids the requested access: any
+// open output forbids everything; an open source forbids writing.
+int SharingForbids(const struct stat &info, int forWriting) {
+    for (const OpenFile &slot : openFiles) {
+        if (slot.fd < 0 || slot.device != info.st_dev || slot.inode != info.st_ino) continue;
+        if (slot.writing || forWriting) return 1;
+    }
+    return 0;
+}
+
+OpenFile *FreeSlot() {
+    for (OpenFile &slot : openFiles)
+        if (slot.fd < 0) return &slot;
+    return nullptr;
+}
+
+int OpenRetrying(const char *path, int flags, mode_t mode) {
+    int fd;
+    do fd = open(path, flags | O_CLOEXEC | O_NOCTTY, mode);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+int CloseFd(int fd) {
+    // After EINTR the descriptor is gone on Linux; retrying could close another file.
+    return close(fd) == 0 || errno == EINTR;
+}
+
+// Writes out every byte, through short writes and interruptions.
+int WriteAll(int fd, const unsigned char *buffer, size_t size) {
+    while (size > 0) {
+        ssize_t written = write(fd, buffer, size);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return 0;
+        buffer += written;
+        size -= (size_t)written;
+    }
+    return 1;
+}
+
+int CopyContents(int from, int to) {
+    static unsigned char block[COPY_BLOCK_SIZE];
+    for (;;) {
+        ssize_t got = read(from, block, sizeof block);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return 0;
+        if (got == 0) return 1;
+        if (!WriteAll(to, block, (size_t)got)) return 0;
+    }
+}
+
+// Hands text over in the locale's encoding; bytes it cannot convert are passed as they are.
+void WriteInLocale(FILE *stream, const char *text) {
+    iconv_t cd = iconv_open(nl_langinfo(CODESET), "UTF-8");
+    if (cd == (iconv_t)-1) {
+        fputs(text, stream);
+        return;
+    }
+    char *in = const_cast<char *>(text);
+    size_t inLeft = strlen(text);
+    while (inLeft > 0) {
+        char converted[256];
+        char *out = converted;
+        size_t outLeft = sizeof converted;
+        size_t result = iconv(cd, &in, &inLeft, &out, &outLeft);
+        fwrite(converted, 1, sizeof converted - outLeft, stream);
+        if (result == (size_t)-1 && errno != E2BIG) {
+            fputc(*in, stream);  // not representable here: keep the byte rather than lose it
+            in++;
+            inLeft--;
+        }
+    }
+    iconv_close(cd);
+}
+
+}  // namespace
+
+int PlatformOpenSource(const char *path, PlatformFile *file) {
+    OpenFile *slot = FreeSlot();
+    if (!slot) return 0;
+    int fd = OpenRetrying(path, O_RDONLY, 0);
+    if (fd < 0) return 0;
+    struct stat info;
+    // A folder opens for reading here but not on Windows, where it is no file to convert.
+    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode) || SharingForbids(info, 0)) {
+        CloseFd(fd);
+        return 0;
+    }
+    *slot = OpenFile{fd, info.st_dev, info.st_ino, 0};
+    *file = fd;
+    return 1;
+}
+
+int PlatformCreateOutput(const char *path, PlatformFile *file) {
+    OpenFile *slot = FreeSlot();
+    if (!slot) return 0;
+    // No O_TRUNC: the file must first be known not to be open here, under any name.
+    int fd = OpenRetrying(path, O_WRONLY | O_CREAT, 0666);
+    if (fd < 0) return 0;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || SharingForbids(info, 1) ||
+        (S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0)) {
+        CloseFd(fd);
+        return 0;
+    }
+    *slot = OpenFile{fd, info.st_dev, info.st_ino, 1};
+    *file = fd;
+    return 1;
+}
+
+int PlatformRead(PlatformFile file, unsigned char *buffer, unsigned long size, unsigned long *count) {
+    for (;;) {
+        ssize_t got = read(file, buffer, size);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return 0;
+        *count = (unsigned long)got;
+        return 1;
+    }
+}
+
+int PlatformWrite(PlatformFile file, const unsigned char *buffer, unsigned long size) {
+    return WriteAll(file, buffer, size);
+}
+
+int PlatformClose(PlatformFile file) {
+    for (OpenFile &slot : openFiles)
+        if (slot.fd == file) slot.fd = -1;
+    return CloseFd(file);
+}
+
+int PlatformCopyOver(const char *from, const char *to) {
+    int source = OpenRetrying(from, O_RDONLY, 0);
+    if (source < 0) return 0;
+    int target = OpenRetrying(to, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (target < 0) {
+        CloseFd(source);
+        return 0;
+    }
+    int copied = CopyContents(source, target);
+    CloseFd(source);
+    return CloseFd(target) && copied;
+}
+
+int PlatformDelete(const char *path) { return unlink(path) == 0; }
+
+int PlatformSameName(const char *a, const char *b) {
+    for (;; a++, b++) {
+        unsigned char x = (unsigned char)*a, y = (unsigned char)*b;
+        if (x >= 'A' && x <= 'Z') x = (unsigned char)(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = (unsigned char)(y - 'A' + 'a');
+        if (x != y) return 0;
+        if (x == '\0') return 1;
+    }
+}
+
+int PlatformGetExecutablePath(char *out, unsigned long size) {
+    char path[4096];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof path);
+    if (size > 0) out[0] = '\0';
+    if (length <= 0 || (size_t)length >= sizeof path || (unsigned long)length >= size) return 0;
+    memcpy(out, path, (size_t)length);
+    out[length] = '\0';
+    return 1;
+}
+
+PlatformFile PlatformStandardInput(void) { return STDIN_FILENO; }
+PlatformFile PlatformStandardOutput(void) { return STDOUT_FILENO; }
+
+void PlatformShowMessage(PlatformWindow owner, const char *text, const char *caption, PlatformIcon icon) {
+    if (messageHook) {
+        messageHook(owner, text, caption, icon);
+        return;
+    }
+    WriteInLocale(stderr, caption);
+    fputs(": ", stderr);
+    WriteInLocale(stderr, text);
+    fputc('\n', stderr);
+    fflush(stderr);
+}
+
+void PlatformSetMessageHook(PlatformMessageHook hook) { messageHook = hook; }

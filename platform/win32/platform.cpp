@@ -1,0 +1,80 @@
+// The platform layer on Win32: ANSI calls, with the access rights and share modes that
+// keep other writers away from the files of a running conversion.
+#include "platform.h"
+
+namespace {
+
+PlatformMessageHook messageHook;
+
+}  // namespace
+
+int PlatformOpenSource(const char *path, PlatformFile *file) {
+    // Others may read the source meanwhile, but nobody may write it, under any name.
+    HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (handle == INVALID_HANDLE_VALUE) return 0;
+    *file = handle;
+    return 1;
+}
+
+int PlatformCreateOutput(const char *path, PlatformFile *file) {
+    // No sharing: this fails on the open source, whatever name it is reached by.
+    HANDLE handle = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (handle == INVALID_HANDLE_VALUE) return 0;
+    *file = handle;
+    return 1;
+}
+
+int PlatformRead(PlatformFile file, unsigned char *buffer, unsigned long size, unsigned long *count) {
+    DWORD got = 0;
+    if (!ReadFile(file, buffer, size, &got, NULL)) {
+        // A pipe whose writer has gone is the end of its input, not a failure.
+        if (GetLastError() != ERROR_BROKEN_PIPE) return 0;
+        got = 0;
+    }
+    *count = got;
+    return 1;
+}
+
+int PlatformWrite(PlatformFile file, const unsigned char *buffer, unsigned long size) {
+    while (size > 0) {
+        DWORD written = 0;
+        if (!WriteFile(file, buffer, size, &written, NULL) || written == 0) return 0;
+        buffer += written;
+        size -= written;
+    }
+    return 1;
+}
+
+int PlatformClose(PlatformFile file) { return CloseHandle(file) != 0; }
+
+int PlatformCopyOver(const char *from, const char *to) { return CopyFileA(from, to, FALSE) != 0; }
+
+int PlatformDelete(const char *path) { return DeleteFileA(path) != 0; }
+
+int PlatformSameName(const char *a, const char *b) { return lstrcmpiA(a, b) == 0; }
+
+int PlatformGetExecutablePath(char *out, unsigned long size) {
+    if (size == 0) return 0;
+    DWORD length = GetModuleFileNameA(NULL, out, size);
+    // A path that fills the buffer may have been cut (and, on old systems, unterminated).
+    if (length == 0 || length >= size) {
+        out[0] = '\0';
+        return 0;
+    }
+    return 1;
+}
+
+PlatformFile PlatformStandardInput(void) { return GetStdHandle(STD_INPUT_HANDLE); }
+PlatformFile PlatformStandardOutput(void) { return GetStdHandle(STD_OUTPUT_HANDLE); }
+
+void PlatformShowMessage(PlatformWindow owner, const char *text, const char *caption, PlatformIcon icon) {
+    if (messageHook) {
+        messageHook(owner, text, caption, icon);
+        return;
+    }
+    MessageBoxA(owner, text, caption, MB_OK | (icon == PLATFORM_ICON_ERROR ? MB_ICONERROR : MB_ICONINFORMATION));
+}
+
+void PlatformSetMessageHook(PlatformMessageHook hook) { messageHook = hook; }

@@ -1,0 +1,46 @@
+# Source this to get a fresh, private Wine prefix set up for the Japanese program:
+# code page 932, the Japanese fonts the dialog names, a title bar drawn without a window
+# manager. Needs a display (run it under xvfb-run). Call kavo_wine_cleanup when done.
+#   . scripts/wine-env.sh && kavo_wine_setup
+export LC_ALL=ja_JP.UTF-8
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+kavo_wine_setup() {
+    if [ -z "${KAVO_WINE_ROOT:-}" ]; then
+        KAVO_WINE_ROOT=$(mktemp -d)
+        export KAVO_WINE_ROOT
+    fi
+    export WINEPREFIX="$KAVO_WINE_ROOT/pfx"
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        wineboot -i >/dev/null 2>&1 || return 1
+    fi
+    local reg="$KAVO_WINE_ROOT/settings.reg"
+    # regedit wants UTF-16 with a byte-order mark.
+    printf '%s\r\n' \
+        'Windows Registry Editor Version 5.00' '' \
+        '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
+        '"ＭＳ Ｐゴシック"="IPAPGothic"' \
+        '"ＭＳ ゴシック"="IPAGothic"' \
+        '"MS PGothic"="IPAPGothic"' \
+        '"MS Gothic"="IPAGothic"' \
+        '"MS UI Gothic"="IPAPGothic"' '' \
+        '[HKEY_CURRENT_USER\Software\Wine\X11 Driver]' \
+        '"Decorated"="N"' \
+        '"Managed"="N"' \
+        | iconv -f UTF-8 -t UTF-16 > "$reg"
+    wine regedit /S "$(winepath -w "$reg" 2>/dev/null)" >/dev/null 2>&1 || return 1
+    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+    if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+        cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    fi
+    # A server that stays up keeps each later wine start fast.
+    wineserver -p >/dev/null 2>&1 || true
+    return 0
+}
+
+kavo_wine_cleanup() {
+    [ -n "${WINEPREFIX:-}" ] && wineserver -k >/dev/null 2>&1
+    [ -n "${KAVO_WINE_ROOT:-}" ] && rm -rf "$KAVO_WINE_ROOT"
+    unset KAVO_WINE_ROOT
+}
