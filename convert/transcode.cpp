@@ -25,17 +25,25 @@ inline unsigned PlainPrefix(__m128i v, int useStop, __m128i stop) {
     return mask ? (unsigned)__builtin_ctz(mask) : 16;
 }
 
-// Converts the 16 bytes at p as eight Shift_JIS pairs when every even byte is a first
-// byte; returns 0, writing nothing, otherwise. Each 16-bit lane holds one pair: s1 in
-// its low byte, s2 in its high byte. Mirrors SjisPairToEuc.
-inline int SjisPairsToEuc(const unsigned char *p, unsigned char *out) {
+// How many of the eight 16-bit lanes, from the first, have a true compare result.
+inline unsigned LeadingLanes(__m128i lanes) {
+    unsigned mask = ~(unsigned)_mm_movemask_epi8(lanes) & 0xFFFF;
+    return mask ? (unsigned)__builtin_ctz(mask) / 2 : 8;
+}
+
+// Converts the 16 bytes at p as eight Shift_JIS pairs and returns how many pairs, from
+// the first, really are pairs (their first byte is a first byte); only those are valid
+// in out. Returns 0 without writing when the first is not. Each 16-bit lane holds one
+// pair: s1 in its low byte, s2 in its high byte. Mirrors SjisPairToEuc.
+inline unsigned SjisPairsToEuc(const unsigned char *p, unsigned char *out) {
     const __m128i lowByte = Words(0x00FF);
     __m128i v = _mm_loadu_si128((const __m128i *)p);
     __m128i s1 = _mm_and_si128(v, lowByte);
     __m128i s2 = _mm_srli_epi16(v, 8);
     __m128i low = _mm_and_si128(_mm_cmpgt_epi16(s1, Words(0x80)), _mm_cmplt_epi16(s1, Words(0xA0)));
     __m128i high = _mm_and_si128(_mm_cmpgt_epi16(s1, Words(0xDF)), _mm_cmplt_epi16(s1, Words(0xFD)));
-    if (_mm_movemask_epi8(_mm_or_si128(low, high)) != 0xFFFF) return 0;
+    unsigned pairs = LeadingLanes(_mm_or_si128(low, high));
+    if (pairs == 0) return 0;
 
     __m128i base = _mm_sub_epi16(Words(0xB1), _mm_and_si128(low, Words(0x40)));  // 0x71 or 0xB1
     __m128i r = _mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(s1, base), 1), Words(1));
@@ -47,18 +55,19 @@ inline int SjisPairsToEuc(const unsigned char *p, unsigned char *out) {
     __m128i e1 = _mm_and_si128(_mm_add_epi16(r, Words(0x80)), lowByte);
     __m128i e2 = _mm_slli_epi16(_mm_add_epi16(t, Words(0x80)), 8);
     _mm_storeu_si128((__m128i *)out, _mm_or_si128(e1, e2));
-    return 1;
+    return pairs;
 }
 
 // As SjisPairsToEuc, for eight EUC-JP pairs; mirrors EucPairToSjis.
-inline int EucPairsToSjis(const unsigned char *p, unsigned char *out) {
+inline unsigned EucPairsToSjis(const unsigned char *p, unsigned char *out) {
     const __m128i lowByte = Words(0x00FF);
     const __m128i one = Words(1);
     __m128i v = _mm_loadu_si128((const __m128i *)p);
     __m128i s1 = _mm_and_si128(v, lowByte);
     __m128i s2 = _mm_srli_epi16(v, 8);
     __m128i lead = _mm_andnot_si128(_mm_cmpeq_epi16(s1, Words(EUC_KANA_PREFIX)), _mm_cmpgt_epi16(s1, Words(0x7F)));
-    if (_mm_movemask_epi8(lead) != 0xFFFF) return 0;
+    unsigned pairs = LeadingLanes(lead);
+    if (pairs == 0) return 0;
 
     __m128i j1 = _mm_sub_epi16(s1, Words(0x80));  // s1 >= 0x80 here, so no wrap
     __m128i j2 = _mm_and_si128(_mm_add_epi16(s2, Words(0x80)), lowByte);
@@ -71,7 +80,7 @@ inline int EucPairsToSjis(const unsigned char *p, unsigned char *out) {
     r = _mm_add_epi16(r, _mm_and_si128(_mm_cmpgt_epi16(r, Words(0x9F)), Words(0x40)));
     __m128i out16 = _mm_or_si128(_mm_and_si128(r, lowByte), _mm_slli_epi16(t, 8));
     _mm_storeu_si128((__m128i *)out, out16);
-    return 1;
+    return pairs;
 }
 #endif
 
@@ -91,11 +100,17 @@ size_t SjisToEucChunk(const unsigned char *in, size_t length, int atEnd, int new
                 _mm_storeu_si128((__m128i *)o, v);  // the capacity leaves room for the spare bytes
                 o += plain;
                 i += plain;
+                // The CR LF that ends most lines, without leaving the fast path.
+                if (newlines && plain < 16 && in[i] == BYTE_CR && i + 1 < length && in[i + 1] == BYTE_LF) {
+                    *o++ = BYTE_LF;
+                    i += 2;
+                }
                 continue;
             }
-            if (SjisPairsToEuc(in + i, o)) {
-                o += 16;
-                i += 16;
+            unsigned pairs = SjisPairsToEuc(in + i, o);
+            if (pairs) {
+                o += 2 * pairs;
+                i += 2 * pairs;
                 continue;
             }
         }
@@ -150,11 +165,18 @@ size_t EucToSjisChunk(const unsigned char *in, size_t length, int atEnd, int new
                 _mm_storeu_si128((__m128i *)o, v);
                 o += plain;
                 i += plain;
+                if (newlines && plain < 16 && in[i] == BYTE_LF) {
+                    o[0] = BYTE_CR;
+                    o[1] = BYTE_LF;
+                    o += 2;
+                    i++;
+                }
                 continue;
             }
-            if (EucPairsToSjis(in + i, o)) {
-                o += 16;
-                i += 16;
+            unsigned pairs = EucPairsToSjis(in + i, o);
+            if (pairs) {
+                o += 2 * pairs;
+                i += 2 * pairs;
                 continue;
             }
         }
