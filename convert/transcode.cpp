@@ -107,6 +107,11 @@ size_t SjisToEucChunk(const unsigned char *in, size_t length, int atEnd, int new
                 }
                 continue;
             }
+            if (in[i] == BYTE_CR) {  // only a CR under the newline rule ends a prefix at once
+                if (in[i + 1] == BYTE_LF) i++;
+                *o++ = in[i++];
+                continue;
+            }
             unsigned pairs = SjisPairsToEuc(in + i, o);
             if (pairs) {
                 o += 2 * pairs;
@@ -171,6 +176,13 @@ size_t EucToSjisChunk(const unsigned char *in, size_t length, int atEnd, int new
                     o += 2;
                     i++;
                 }
+                continue;
+            }
+            if (in[i] == BYTE_LF) {  // only an LF under the newline rule ends a prefix at once
+                o[0] = BYTE_CR;
+                o[1] = BYTE_LF;
+                o += 2;
+                i++;
                 continue;
             }
             unsigned pairs = EucPairsToSjis(in + i, o);
