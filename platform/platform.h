@@ -42,6 +42,10 @@ int PlatformSameName(const char *a, const char *b);
 // success; 0, with out empty, when the path cannot be had or does not fit.
 int PlatformGetExecutablePath(char *out, unsigned long size);
 
+// Nonzero when c is the first byte of a two-byte character in the system's code page
+// (Shift_JIS on a Japanese Windows); always 0 where names use no such encoding.
+int PlatformIsLeadByte(unsigned char c);
+
 // Standard input and output as files, for front ends that convert a stream.
 PlatformFile PlatformStandardInput(void);
 PlatformFile PlatformStandardOutput(void);

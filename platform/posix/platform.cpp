@@ -196,6 +196,9 @@ int PlatformGetExecutablePath(char *out, unsigned long size) {
     return 1;
 }
 
+// Names here are in the locale's encoding (UTF-8, EUC-JP), where no trail byte is 0x5C.
+int PlatformIsLeadByte(unsigned char) { return 0; }
+
 PlatformFile PlatformStandardInput(void) { return STDIN_FILENO; }
 PlatformFile PlatformStandardOutput(void) { return STDOUT_FILENO; }
 

@@ -66,6 +66,8 @@ int PlatformGetExecutablePath(char *out, unsigned long size) {
     return 1;
 }
 
+int PlatformIsLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != 0; }
+
 PlatformFile PlatformStandardInput(void) { return GetStdHandle(STD_INPUT_HANDLE); }
 PlatformFile PlatformStandardOutput(void) { return GetStdHandle(STD_OUTPUT_HANDLE); }
 

@@ -1,0 +1,20 @@
+// Path helpers: the directory part of a path and the running program's own directory.
+// Paths are NUL-terminated strings in the system's code page; the separator is the
+// backslash, and the second byte of a two-byte character is never taken for one.
+#ifndef KAVO_PATH_UTILS_H
+#define KAVO_PATH_UTILS_H
+
+#include "platform_types.h"
+
+// Writes into out (at least MAX_PATH bytes) the directory part of path: everything up to
+// and including its last backslash, or the empty string when it has none. Returns 1.
+// Returns 0, with out empty, when that part would not fit in MAX_PATH bytes with its
+// terminator. out may be path itself.
+int GetDirPart(const char *path, char *out);
+
+// Writes into out (at least MAX_PATH bytes) the directory of the running executable with
+// its final backslash. Returns 1; returns 0, with out empty, when the executable's path
+// cannot be had or does not fit in MAX_PATH bytes.
+int GetModuleDir(char *out);
+
+#endif
