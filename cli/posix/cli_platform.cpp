@@ -1,0 +1,121 @@
+// The command-line front end on POSIX. In-place conversions go through a fresh folder
+// under $XDG_CACHE_HOME/kavo (else ~/.cache/kavo), mode 0700, so the temporary file is
+// never a predictable name in a shared folder nor one that two runs share.
+#include "cli_platform.h"
+
+#include <errno.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <pwd.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+const char CLI_WORK_ROOT_DESCRIPTION[] = "$XDG_CACHE_HOME/kavo, else ~/.cache/kavo (mode 0700)";
+
+namespace {
+
+// Appends text to the path in out (MAX_PATH + 1 bytes). Returns 0 when it does not fit.
+int Append(char *out, const char *text) {
+    size_t used = strlen(out);
+    size_t length = strlen(text);
+    if (used + length > MAX_PATH) return 0;
+    memcpy(out + used, text, length + 1);
+    return 1;
+}
+
+const char *HomeDir() {
+    const char *home = getenv("HOME");
+    if (home && home[0] == '/') return home;
+    struct passwd *entry = getpwuid(geteuid());
+    return entry && entry->pw_dir && entry->pw_dir[0] == '/' ? entry->pw_dir : nullptr;
+}
+
+// The folder the per-user cache lives in, created with mode 0700 when it is missing.
+int CacheDir(char *out) {
+    out[0] = '\0';
+    const char *cache = getenv("XDG_CACHE_HOME");
+    if (cache && cache[0] == '/') {  // a relative value is to be ignored
+        if (!Append(out, cache)) return 0;
+    } else {
+        const char *home = HomeDir();
+        if (!home || !Append(out, home) || !Append(out, "/.cache")) return 0;
+    }
+    return mkdir(out, 0700) == 0 || errno == EEXIST;
+}
+
+// Makes sure path is a folder of this user's that nobody else can enter: not a link, and
+// mode 0700 (tightened when it was looser).
+int MakePrivateDir(const char *path) {
+    if (mkdir(path, 0700) != 0 && errno != EEXIST) return 0;
+    struct stat info;
+    if (lstat(path, &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid()) return 0;
+    return (info.st_mode & 0777) == 0700 || chmod(path, 0700) == 0;
+}
+
+void WriteConverted(iconv_t cd, const char *text) {
+    if (cd == (iconv_t)-1) {
+        fputs(text, stderr);
+        return;
+    }
+    char *in = const_cast<char *>(text);
+    size_t inLeft = strlen(text);
+    while (inLeft > 0) {
+        char converted[256];
+        char *out = converted;
+        size_t outLeft = sizeof converted;
+        size_t result = iconv(cd, &in, &inLeft, &out, &outLeft);
+        fwrite(converted, 1, sizeof converted - outLeft, stderr);
+        if (result == (size_t)-1 && errno != E2BIG) {
+            fputc(*in, stderr);  // no equivalent in the locale's encoding: keep the byte
+            in++;
+            inLeft--;
+        }
+    }
+}
+
+}  // namespace
+
+void CliInit(void) { setlocale(LC_ALL, ""); }
+
+int CliCreateWorkDir(char *out) {
+    char path[MAX_PATH + 1];
+    out[0] = '\0';
+    if (!CacheDir(path) || !Append(path, "/kavo") || !MakePrivateDir(path) || !Append(path, "/XXXXXX") ||
+        !mkdtemp(path) || !Append(path, "/"))
+        return 0;
+    memcpy(out, path, strlen(path) + 1);
+    return 1;
+}
+
+int CliRemoveWorkDir(const char *dir) { return rmdir(dir) == 0; }
+
+int CliSameFile(PlatformFile a, PlatformFile b) {
+    struct stat x, y;
+    return fstat(a, &x) == 0 && fstat(b, &y) == 0 && S_ISREG(x.st_mode) && x.st_dev == y.st_dev &&
+           x.st_ino == y.st_ino;
+}
+
+int CliNamesFile(const char *path, PlatformFile file) {
+    struct stat x, y;
+    return stat(path, &x) == 0 && fstat(file, &y) == 0 && S_ISREG(x.st_mode) && x.st_dev == y.st_dev &&
+           x.st_ino == y.st_ino;
+}
+
+void CliWriteError(const char *prefix, const char *text, CliTextKind kind) {
+    fputs(prefix, stderr);
+    fputs(": ", stderr);
+    if (kind == CLI_PATH_TEXT) {
+        fputs(text, stderr);  // file names are bytes; the terminal shows them as ls would
+    } else {
+        const char *codeset = nl_langinfo(CODESET);
+        iconv_t cd = strcmp(codeset, "UTF-8") == 0 ? (iconv_t)-1 : iconv_open(codeset, "UTF-8");
+        WriteConverted(cd, text);
+        if (cd != (iconv_t)-1) iconv_close(cd);
+    }
+    fputc('\n', stderr);
+    fflush(stderr);
+}

@@ -1,0 +1,151 @@
+// kavoconv on POSIX: a full device, links to the source, the private folder for in-place
+// conversions, and messages in the locale's encoding.
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <locale.h>
+
+#include "kavoconv_test.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string SJIS = "A\x82\xA0\x8A\xBF\r\n";
+const std::string EUC = "A\xA4\xA2\xB4\xC1\r\n";
+
+// Sets an environment variable for the runs of one test (children inherit it).
+class ScopedEnv {
+public:
+    ScopedEnv(const char *name, const char *value) : name_(name) {
+        const char *old = getenv(name);
+        hadOld_ = old != nullptr;
+        if (old) old_ = old;
+        if (value) setenv(name, value, 1);
+        else unsetenv(name);
+    }
+    ~ScopedEnv() {
+        if (hadOld_) setenv(name_, old_.c_str(), 1);
+        else unsetenv(name_);
+    }
+
+private:
+    const char *name_;
+    bool hadOld_;
+    std::string old_;
+};
+
+int ModeOf(const std::string &path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0 ? (int)(info.st_mode & 07777) : -1;
+}
+
+TEST_F(KavoconvTest, FullDeviceFailsTheWrite) {
+    WriteBytes(File("in.txt"), SJIS);
+    CommandResult r = Convert({File("in.txt"), "/dev/full"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, Message("ファイルの書きこみに失敗しました。"));
+
+    Invocation toStdout;  // kavoconv in.txt - >/dev/full
+    toStdout.args = {File("in.txt"), "-"};
+    toStdout.outputPath = "/dev/full";
+    r = RunKavoconv(toStdout);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, Message("ファイルの書きこみに失敗しました。"));
+}
+
+TEST_F(KavoconvTest, LinkToTheSourceIsRefused) {
+    WriteBytes(File("in.txt"), SJIS);
+    ASSERT_EQ(symlink(File("in.txt").c_str(), File("symbolic").c_str()), 0);
+    ASSERT_EQ(link(File("in.txt").c_str(), File("hard").c_str()), 0);
+    for (const char *name : {"symbolic", "hard", "sub/../in.txt", "./in.txt"}) {
+        SCOPED_TRACE(name);
+        fs::create_directories(File("sub"));
+        CommandResult r = Convert({File("in.txt"), File(name)});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, Message("変換先ファイルをオープンできません。"));
+        EXPECT_EQ(ReadBytes(File("in.txt")), SJIS);
+    }
+}
+
+TEST_F(KavoconvTest, PrivateFolderIsMadeWithMode0700) {
+    WriteBytes(File("text.txt"), SJIS);
+    {
+        ScopedEnv cache("XDG_CACHE_HOME", File("xdg").c_str());
+        ASSERT_EQ(Convert({File("text.txt"), File("text.txt")}).status, 0);
+        EXPECT_EQ(ModeOf(File("xdg/kavo")), 0700);
+        EXPECT_EQ(EntriesIn(File("xdg/kavo")), 0u);
+    }
+    {
+        fs::create_directories(File("home"));
+        ScopedEnv cache("XDG_CACHE_HOME", "relative/is/ignored");
+        ScopedEnv home("HOME", File("home").c_str());
+        ASSERT_EQ(Convert({"-s", File("text.txt"), File("text.txt")}).status, 0);
+        EXPECT_EQ(ModeOf(File("home/.cache/kavo")), 0700);
+        EXPECT_EQ(EntriesIn(File("home/.cache/kavo")), 0u);
+        EXPECT_FALSE(fs::exists(File("relative")));
+    }
+    {
+        fs::create_directories(File("loose/kavo"));
+        chmod(File("loose/kavo").c_str(), 0777);
+        ScopedEnv cache("XDG_CACHE_HOME", File("loose").c_str());
+        ASSERT_EQ(Convert({File("text.txt"), File("text.txt")}).status, 0);
+        EXPECT_EQ(ModeOf(File("loose/kavo")), 0700);
+    }
+    EXPECT_EQ(ReadBytes(File("text.txt")), EUC);
+}
+
+// A kavo folder that is a link elsewhere (say into /tmp) is not private: nothing is written.
+TEST_F(KavoconvTest, UnsafeOrMissingPrivateFolderRefusesTheTemporaryFile) {
+    WriteBytes(File("text.txt"), SJIS);
+    fs::create_directories(File("shared"));
+    fs::create_directories(File("linked"));
+    ASSERT_EQ(symlink(File("shared").c_str(), File("linked/kavo").c_str()), 0);
+    WriteBytes(File("not-a-folder"), "");
+    for (const std::string &cacheHome : {File("linked"), File("not-a-folder")}) {
+        SCOPED_TRACE(cacheHome);
+        ScopedEnv cache("XDG_CACHE_HOME", cacheHome.c_str());
+        Invocation run;
+        run.cwd = dir;
+        run.args = {"text.txt", "text.txt"};
+        CommandResult r = RunKavoconv(run);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, Message("Temp.datが作成できません。"));
+    }
+    EXPECT_EQ(EntriesIn(File("shared")), 0u);
+    EXPECT_FALSE(fs::exists(File("Temp.dat")));
+    EXPECT_EQ(ReadBytes(File("text.txt")), SJIS);
+}
+
+// /proc/version reads, but a write to it fails even for root: the copy back fails.
+TEST_F(KavoconvTest, FailedCopyBackNamesTheFileThatHoldsTheText) {
+    const std::string source = ReadBytes("/proc/version");
+    if (source.empty()) GTEST_SKIP() << "no /proc/version";
+    CommandResult r = Convert({"/proc/version", "/proc/version"});
+    EXPECT_EQ(r.status, 1);
+    const std::string expected = Message("テンポラリファイルから書き戻せませんでした。") +
+                                 Message("変換された内容は、Temp.datに記録されています。") + Message("");
+    ASSERT_EQ(r.err.substr(0, expected.size() - 1), expected.substr(0, expected.size() - 1));
+    const std::string tempPath = r.err.substr(expected.size() - 1, r.err.size() - expected.size());
+    EXPECT_EQ(tempPath.rfind(WorkRoot() + "/", 0), 0u) << tempPath;
+    EXPECT_EQ(fs::path(tempPath).filename(), "Temp.dat");
+    EXPECT_EQ(ReadBytes(tempPath), source);  // ASCII: the same after conversion
+    EXPECT_EQ(ModeOf(fs::path(tempPath).parent_path().string()), 0700);
+    fs::remove_all(fs::path(tempPath).parent_path());
+}
+
+TEST_F(KavoconvTest, MessagesFollowTheLocale) {
+    locale_t euc = newlocale(LC_ALL_MASK, "ja_JP.eucJP", (locale_t)0);
+    if (!euc) GTEST_SKIP() << "locale ja_JP.eucJP is not installed";
+    freelocale(euc);
+    ScopedEnv locale("LC_ALL", "ja_JP.eucJP");
+    CommandResult r = Convert({File("missing.txt"), File("out.txt")});
+    EXPECT_EQ(r.status, 1);
+    // 変換元ファイルが見つかりません。 in EUC-JP
+    EXPECT_EQ(r.err, "kavoconv: \xCA\xD1\xB4\xB9\xB8\xB5\xA5\xD5\xA5\xA1\xA5\xA4\xA5\xEB\xA4\xAC\xB8\xAB\xA4\xC4"
+                     "\xA4\xAB\xA4\xEA\xA4\xDE\xA4\xBB\xA4\xF3\xA1\xA3\n");
+}
+
+}  // namespace

@@ -1,0 +1,234 @@
+// kavoconv as a user meets it, on every platform: options, standard streams, failures
+// with their messages and exit statuses, in place, usage errors.
+#include "kavoconv_test.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace fs = std::filesystem;
+
+void WriteBytes(const std::string &path, const std::string &bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string ReadBytes(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string Message(const char *text) { return std::string("kavoconv: ") + text + "\n"; }
+
+size_t EntriesIn(const std::string &dir) {
+    std::error_code error;
+    size_t count = 0;
+    for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) count++;
+    return count;
+}
+
+void KavoconvTest::SetUp() { dir = MakeScratchDir(); }
+
+std::string KavoconvTest::File(const std::string &name) const { return (fs::path(dir) / name).string(); }
+
+CommandResult KavoconvTest::Convert(std::vector<std::string> args) const {
+    Invocation invocation;
+    invocation.args = std::move(args);
+    return RunKavoconv(invocation);
+}
+
+namespace {
+
+// "A あ 漢 CR LF ｱ" in both encodings, with and without the newline rule applied.
+const std::string SJIS_CRLF = "A\x82\xA0\x8A\xBF\r\n\xB1";
+const std::string EUC_CRLF = "A\xA4\xA2\xB4\xC1\r\n\x8E\xB1";
+const std::string EUC_LF = "A\xA4\xA2\xB4\xC1\n\x8E\xB1";
+const std::string SJIS_LF = "A\x82\xA0\x8A\xBF\n\xB1";
+
+// A text longer than the engine's blocks, so that characters and line ends straddle them.
+std::string LongSjis() {
+    std::string text;
+    for (int i = 0; text.size() < 200000; i++) text += i % 7 ? SJIS_CRLF : "\x95\x5C\r";
+    return text;
+}
+
+TEST_F(KavoconvTest, OptionsChooseDirectionAndNewlines) {
+    struct Case {
+        std::vector<std::string> options;
+        std::string input;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {{}, SJIS_CRLF, EUC_CRLF},  // Shift_JIS to EUC-JP is the default
+        {{"-e"}, SJIS_CRLF, EUC_CRLF},
+        {{"--to-euc"}, SJIS_CRLF, EUC_CRLF},
+        {{"-l"}, SJIS_CRLF, EUC_LF},
+        {{"--newlines"}, SJIS_CRLF, EUC_LF},
+        {{"-s"}, EUC_LF, SJIS_LF},
+        {{"--to-sjis"}, EUC_LF, SJIS_LF},
+        {{"-s", "-l"}, EUC_LF, SJIS_CRLF},
+        {{"-sl"}, EUC_LF, SJIS_CRLF},
+        {{"--newlines", "--to-sjis"}, EUC_LF, SJIS_CRLF},
+        {{"-s", "-e"}, SJIS_CRLF, EUC_CRLF},  // the last direction given wins
+        {{"--to-euc", "-s"}, EUC_LF, SJIS_LF},
+        {{"-es"}, EUC_LF, SJIS_LF},
+    };
+    for (const Case &c : cases) {
+        std::string shown;
+        for (const std::string &option : c.options) shown += option + " ";
+        SCOPED_TRACE("options: " + shown);
+        WriteBytes(File("in.txt"), c.input);
+        std::vector<std::string> args = c.options;
+        args.push_back(File("in.txt"));
+        args.push_back(File("out.txt"));
+        CommandResult r = Convert(args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(ReadBytes(File("out.txt")), c.expected);
+    }
+}
+
+TEST_F(KavoconvTest, DashReadsStandardInputAndWritesStandardOutput) {
+    const std::string input = LongSjis();
+    WriteBytes(File("in.txt"), input);
+    ASSERT_EQ(Convert({"-l", File("in.txt"), File("expected.txt")}).status, 0);
+    const std::string expected = ReadBytes(File("expected.txt"));
+
+    Invocation fromStdin;
+    fromStdin.args = {"-l", "-", File("out.txt")};
+    fromStdin.input = input;
+    CommandResult r = RunKavoconv(fromStdin);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(ReadBytes(File("out.txt")) == expected);
+
+    for (bool pipe : {false, true}) {
+        SCOPED_TRACE(pipe ? "standard output on a pipe" : "standard output on a file");
+        Invocation toStdout;
+        toStdout.args = {"-l", File("in.txt"), "-"};
+        toStdout.outputToPipe = pipe;
+        r = RunKavoconv(toStdout);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+        EXPECT_TRUE(r.out == expected) << "got " << r.out.size() << " bytes, expected " << expected.size();
+
+        Invocation both = toStdout;
+        both.args = {"--newlines", "-", "-"};
+        both.input = input;
+        r = RunKavoconv(both);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_TRUE(r.out == expected) << "got " << r.out.size() << " bytes, expected " << expected.size();
+    }
+}
+
+TEST_F(KavoconvTest, MissingSourceFails) {
+    for (const std::string &dest : {File("out.txt"), std::string("-")}) {
+        CommandResult r = Convert({File("missing.txt"), dest});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, Message("変換元ファイルが見つかりません。"));
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_FALSE(fs::exists(File("out.txt")));
+}
+
+TEST_F(KavoconvTest, DestinationInMissingFolderFails) {
+    WriteBytes(File("in.txt"), SJIS_CRLF);
+    for (const std::string &source : {File("in.txt"), std::string("-")}) {
+        CommandResult r = Convert({source, File("no-such-folder/out.txt")});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, Message("変換先ファイルをオープンできません。"));
+    }
+}
+
+TEST_F(KavoconvTest, PathsLongerThanTheEngineTakesFailCleanly) {
+    WriteBytes(File("in.txt"), SJIS_CRLF);
+    const std::string tooLong = File(std::string(300, 'x'));
+    CommandResult r = Convert({tooLong, File("out.txt")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, Message("変換元ファイルが見つかりません。"));
+    r = Convert({File("in.txt"), tooLong});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, Message("変換先ファイルをオープンできません。"));
+    r = Convert({tooLong, tooLong});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, Message("変換元ファイルが見つかりません。"));
+    EXPECT_FALSE(fs::exists(File("out.txt")));
+}
+
+// The same file reached by another name must be refused before anything is truncated.
+TEST_F(KavoconvTest, DestinationThatIsTheSourceIsRefused) {
+    WriteBytes(File("in.txt"), SJIS_CRLF);
+
+    Invocation relative;
+    relative.cwd = dir;
+    relative.args = {File("in.txt"), "in.txt"};
+    CommandResult r = RunKavoconv(relative);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, Message("変換先ファイルをオープンできません。"));
+
+    Invocation stdinIsDest;  // kavoconv - in.txt < in.txt
+    stdinIsDest.args = {"-", File("in.txt")};
+    stdinIsDest.inputPath = File("in.txt");
+    r = RunKavoconv(stdinIsDest);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, Message("変換先ファイルをオープンできません。"));
+
+    Invocation stdoutIsSource;  // kavoconv in.txt - >> in.txt
+    stdoutIsSource.args = {File("in.txt"), "-"};
+    stdoutIsSource.outputPath = File("in.txt");
+    r = RunKavoconv(stdoutIsSource);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err, "");  // which of the two messages depends on who refuses first
+
+    EXPECT_EQ(ReadBytes(File("in.txt")), SJIS_CRLF);
+}
+
+TEST_F(KavoconvTest, InPlaceConvertsAndLeavesNothingBehind) {
+    const size_t before = EntriesIn(WorkRoot());
+    WriteBytes(File("text.txt"), SJIS_CRLF);
+    CommandResult r = Convert({"-l", File("text.txt"), File("text.txt")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(ReadBytes(File("text.txt")), EUC_LF);
+    EXPECT_EQ(EntriesIn(dir), 1u);
+    EXPECT_EQ(EntriesIn(WorkRoot()), before);
+
+    r = Convert({File("missing.txt"), File("missing.txt")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, Message("変換元ファイルが見つかりません。"));
+    EXPECT_EQ(EntriesIn(WorkRoot()), before);
+}
+
+TEST_F(KavoconvTest, UsageErrorsExitTwoWithAHint) {
+    const std::vector<std::string> mistakes[] = {
+        {}, {"in.txt"}, {"a", "b", "c"}, {"-x", "a", "b"}, {"-sx", "a", "b"}, {"--to-utf8", "a", "b"}, {"-s"},
+    };
+    for (const std::vector<std::string> &args : mistakes) {
+        std::string shown;
+        for (const std::string &arg : args) shown += arg + " ";
+        SCOPED_TRACE("arguments: " + shown);
+        CommandResult r = Convert(args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "");
+        ASSERT_NE(r.err.find('\n'), std::string::npos);
+        const std::string hint = r.err.substr(r.err.find('\n') + 1);
+        EXPECT_EQ(r.err.rfind("kavoconv: ", 0), 0u) << r.err;
+        EXPECT_EQ(hint, "Try 'kavoconv --help' for more information.\n");
+    }
+    EXPECT_FALSE(fs::exists(File("b")));
+}
+
+TEST_F(KavoconvTest, HelpAndVersion) {
+    CommandResult r = Convert({"--version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.substr(0, r.out.find_first_of("\r\n")), "kavoconv 1.01");
+
+    r = Convert({"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    for (const char *part : {"Usage: kavoconv", "--to-euc", "--to-sjis", "--newlines", "'-'", "In place",
+                             "Temp.dat", "Exit status", "Example"})
+        EXPECT_NE(r.out.find(part), std::string::npos) << part;
+}
+
+}  // namespace
