@@ -1,0 +1,124 @@
+// Runs kavoconv.exe with CreateProcessA and inherited handles, as cmd.exe would for
+// `kavoconv ... <in >out 2>err`.
+#include "run_command.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "platform.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadAll(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string Program() {
+    char self[MAX_PATH + 1];
+    if (!PlatformGetExecutablePath(self, sizeof self)) abort();
+    return (fs::path(self).parent_path() / "kavoconv.exe").string();
+}
+
+HANDLE Inheritable(const std::string &path, DWORD access, DWORD disposition) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+    return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, disposition,
+                       FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+// Quotes every argument; the tests' arguments hold no quotes or trailing backslashes.
+std::string CommandLine(const std::string &program, const std::vector<std::string> &args) {
+    std::string line = "\"" + program + "\"";
+    for (const std::string &arg : args) line += " \"" + arg + "\"";
+    return line;
+}
+
+}  // namespace
+
+std::string WorkRoot() {
+    char path[MAX_PATH + 1];
+    if (SHGetFolderPathA(NULL, CSIDL_LOCAL_APPDATA, NULL, SHGFP_TYPE_CURRENT, path) != S_OK) abort();
+    return std::string(path) + "\\kavo";
+}
+
+// A plain array, not a std::string: the clean-up at exit runs after static destructors.
+char scratchRoot[MAX_PATH + 1];
+
+void RemoveScratch() {
+    std::error_code ignored;
+    fs::remove_all(scratchRoot, ignored);
+}
+
+std::string MakeScratchDir() {
+    static int count;
+    if (!scratchRoot[0]) {
+        std::string root =
+            (fs::temp_directory_path() / ("kavoconv-test-" + std::to_string(GetCurrentProcessId()))).string();
+        if (root.size() >= sizeof scratchRoot) abort();
+        memcpy(scratchRoot, root.c_str(), root.size() + 1);
+        fs::remove_all(root);
+        atexit(RemoveScratch);
+    }
+    std::string dir = std::string(scratchRoot) + "\\t" + std::to_string(++count);
+    fs::create_directories(dir);
+    return dir;
+}
+
+CommandResult RunKavoconv(const Invocation &invocation) {
+    CommandResult result;
+    const std::string io = MakeScratchDir();
+    const std::string inPath = invocation.inputPath.empty() ? io + "\\stdin" : invocation.inputPath;
+    if (invocation.inputPath.empty()) std::ofstream(inPath, std::ios::binary) << invocation.input;
+
+    HANDLE in = Inheritable(inPath, GENERIC_READ, OPEN_EXISTING);
+    HANDLE err = Inheritable(io + "\\stderr", GENERIC_WRITE, CREATE_ALWAYS);
+    HANDLE out = INVALID_HANDLE_VALUE;
+    HANDLE pipeRead = INVALID_HANDLE_VALUE;
+    if (invocation.outputToPipe) {
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+        if (CreatePipe(&pipeRead, &out, &inherit, 0)) SetHandleInformation(pipeRead, HANDLE_FLAG_INHERIT, 0);
+    } else if (!invocation.outputPath.empty()) {
+        out = Inheritable(invocation.outputPath, FILE_APPEND_DATA, OPEN_ALWAYS);
+    } else {
+        out = Inheritable(io + "\\stdout", GENERIC_WRITE, CREATE_ALWAYS);
+    }
+
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process = {};
+    std::string line = CommandLine(Program(), invocation.args);
+    BOOL started = in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
+                   CreateProcessA(NULL, &line[0], NULL, NULL, TRUE, 0, NULL,
+                                  invocation.cwd.empty() ? NULL : invocation.cwd.c_str(), &startup, &process);
+    for (HANDLE handle : {in, out, err})
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    if (pipeRead != INVALID_HANDLE_VALUE) {
+        char block[4096];
+        DWORD got;
+        while (started && ReadFile(pipeRead, block, sizeof block, &got, NULL) && got > 0) result.out.append(block, got);
+        CloseHandle(pipeRead);
+    }
+    if (!started) return result;
+    DWORD status = (DWORD)-1;
+    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    result.status = (int)status;
+    if (!invocation.outputToPipe && invocation.outputPath.empty()) result.out = ReadAll(io + "\\stdout");
+    for (char c : ReadAll(io + "\\stderr"))
+        if (c != '\r') result.err += c;
+    return result;
+}
