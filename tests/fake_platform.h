@@ -1,0 +1,67 @@
+// platform.h over an in-memory file system, for tests: files are strings keyed by name
+// (letter case ignored, as on Windows), any operation can be made to fail, messages are
+// recorded instead of shown, and every handle is accounted for. Open files are shared
+// as the Win32 build shares them: a file open for writing cannot be opened again, a file
+// open for reading cannot be opened for writing, copied over or deleted.
+#ifndef KAVO_FAKE_PLATFORM_H
+#define KAVO_FAKE_PLATFORM_H
+
+#include <stddef.h>
+
+#include <string>
+#include <vector>
+
+#include "platform.h"
+
+namespace fake {
+
+enum : size_t { NO_OFFSET = (size_t)-1 };
+
+struct Faults {
+    std::string openSource;             // this name cannot be opened for reading
+    std::string createOutput;           // this name cannot be created
+    size_t readAt = NO_OFFSET;          // reading this offset of a file open for reading fails
+    size_t writeAt = NO_OFFSET;         // writing this offset of a created file fails
+    std::string close;                  // closing this name reports failure (the handle still closes)
+    bool copy = false;                  // PlatformCopyOver fails, leaving the target as it was
+    bool deleteFile = false;            // PlatformDelete fails
+    std::vector<unsigned long> readSizes;  // when set, read n delivers at most readSizes[n % size]
+};
+
+struct Message {
+    PlatformWindow owner;
+    std::string text;
+    std::string caption;
+    PlatformIcon icon;
+    int openHandles;  // handles open when it was shown
+};
+
+// Forgets all files, faults, handles, messages and the trace.
+void Reset();
+
+void SetFile(const std::string &name, const std::string &contents);
+bool HasFile(const std::string &name);
+std::string File(const std::string &name);  // empty when absent
+std::vector<std::string> FileNames();       // in the spelling they were created with
+void SetExecutablePath(const std::string &path);
+
+Faults &GetFaults();
+const std::vector<Message> &Messages();
+
+// The calls other than reads and writes, in order: "open NAME", "create NAME",
+// "close NAME", "copy FROM TO", "delete NAME", "message TEXT", each with " FAILED"
+// appended when the call failed.
+const std::vector<std::string> &Trace();
+
+// Handles open now; standard input and output (the files "<stdin>", "<stdout>") count too.
+int OpenHandles();
+// The sizes of the write calls that succeeded, in order.
+const std::vector<size_t> &WriteCalls();
+// Empty when every handle (but the standard ones) was closed exactly once, nothing was closed that was not
+// open, no read or write used a closed handle, and nothing was written to a file after
+// a write to it had failed; otherwise what went wrong.
+std::string HandleProblems();
+
+}  // namespace fake
+
+#endif

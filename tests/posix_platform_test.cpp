@@ -1,0 +1,125 @@
+// The conversion job on real files through the POSIX platform: the destination that is
+// the open source under another name is refused before anything is truncated.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "byte_compare.h"
+#include "convert_file.h"
+#include "platform.h"
+#include "program_state.h"
+#include "reference_transcoder.h"
+
+namespace {
+
+std::vector<std::string> messages;
+
+void Capture(PlatformWindow, const char *text, const char *, PlatformIcon) { messages.push_back(text); }
+
+std::string Read(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+void Write(const std::string &path, const std::string &data) {
+    std::ofstream(path, std::ios::binary) << data;
+}
+
+bool Exists(const std::string &path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+class PosixJobTest : public testing::Test {
+protected:
+    std::string dir, source, text;
+    char savedCwd[4096];
+
+    void SetUp() override {
+        char pattern[] = "/tmp/kavo-job-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+        ASSERT_EQ(mkdir((dir + "/sub").c_str(), 0755), 0);
+        source = dir + "/text.txt";
+        text = std::string("\x82\xA0\x8A\xBF\r\n\x95\x5C\xB1\r\n", 12);
+        for (int i = 0; i < 14; i++) text += text;  // 196 KiB: several blocks
+        Write(source, text);
+        ASSERT_NE(getcwd(savedCwd, sizeof savedCwd), nullptr);
+        snprintf(ProgramState.programDir, sizeof ProgramState.programDir, "%s/", dir.c_str());
+        ProgramState.direction = SjisToEuc;
+        ProgramState.convertNewlines = 1;
+        messages.clear();
+        PlatformSetMessageHook(Capture);
+    }
+
+    void TearDown() override {
+        PlatformSetMessageHook(nullptr);
+        EXPECT_EQ(chdir(savedCwd), 0);
+        std::string command = "rm -rf '" + dir + "'";
+        EXPECT_EQ(system(command.c_str()), 0);
+    }
+};
+
+TEST_F(PosixJobTest, DestinationThatIsTheOpenSourceIsRefused) {
+    ASSERT_EQ(symlink(source.c_str(), (dir + "/link.txt").c_str()), 0);
+    ASSERT_EQ(link(source.c_str(), (dir + "/hard.txt").c_str()), 0);
+    ASSERT_EQ(chdir(dir.c_str()), 0);
+    const std::string others[] = {"text.txt", "./text.txt", dir + "/sub/../text.txt", dir + "//text.txt",
+                                  dir + "/link.txt", dir + "/hard.txt", "sub/../link.txt"};
+    for (const std::string &dest : others) {
+        messages.clear();
+        ConvertFile(nullptr, source.c_str(), dest.c_str());
+        EXPECT_EQ(messages, std::vector<std::string>{MessageTable[MSG_DEST_OPEN_FAILED]}) << dest;
+        EXPECT_TRUE(SameBytes(text, Read(source))) << dest;
+    }
+    // A relative source, and the destination given in full.
+    messages.clear();
+    ConvertFile(nullptr, "text.txt", source.c_str());
+    EXPECT_EQ(messages, std::vector<std::string>{MessageTable[MSG_DEST_OPEN_FAILED]});
+    EXPECT_TRUE(SameBytes(text, Read(source)));
+    // The source's descriptor was released each time: the file can be converted now.
+    messages.clear();
+    ConvertFile(nullptr, source.c_str(), (dir + "/out.txt").c_str());
+    EXPECT_EQ(messages, std::vector<std::string>{CONVERSION_COMPLETED});
+    EXPECT_TRUE(SameBytes(ReferenceConvert(text, SjisToEuc, 1), Read(dir + "/out.txt")));
+}
+
+TEST_F(PosixJobTest, InPlaceThroughTempDat) {
+    ConvertFile(nullptr, source.c_str(), source.c_str());
+    EXPECT_EQ(messages, std::vector<std::string>{CONVERSION_COMPLETED});
+    EXPECT_TRUE(SameBytes(ReferenceConvert(text, SjisToEuc, 1), Read(source)));
+    EXPECT_FALSE(Exists(dir + "/Temp.dat"));
+}
+
+// Real files the system refuses: a missing source, a folder as source or destination,
+// a destination in a missing folder.
+TEST_F(PosixJobTest, RefusedFiles) {
+    struct {
+        std::string source, dest;
+        const char *message;
+    } cases[] = {
+        {dir + "/missing.txt", dir + "/out.txt", MessageTable[MSG_SOURCE_NOT_FOUND]},
+        {dir + "/sub", dir + "/out.txt", MessageTable[MSG_SOURCE_NOT_FOUND]},
+        {source, dir + "/sub", MessageTable[MSG_DEST_OPEN_FAILED]},
+        {source, dir + "/none/out.txt", MessageTable[MSG_DEST_OPEN_FAILED]},
+    };
+    for (const auto &c : cases) {
+        messages.clear();
+        ConvertFile(nullptr, c.source.c_str(), c.dest.c_str());
+        EXPECT_EQ(messages, std::vector<std::string>{c.message}) << c.source << " -> " << c.dest;
+        EXPECT_FALSE(Exists(dir + "/out.txt"));
+        EXPECT_TRUE(SameBytes(text, Read(source)));
+    }
+}
+
+}  // namespace

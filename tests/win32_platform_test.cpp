@@ -1,0 +1,234 @@
+// The conversion job on real files through the Win32 platform (run under Wine): the
+// share modes, the write-back by copy, names equal but for case, and the refusals that
+// other handles and file attributes cause.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "byte_compare.h"
+#include "convert_file.h"
+#include "platform.h"
+#include "program_state.h"
+#include "reference_transcoder.h"
+
+namespace {
+
+std::vector<std::string> messages;
+
+void Capture(PlatformWindow, const char *text, const char *, PlatformIcon) { messages.push_back(text); }
+
+std::vector<std::string> Just(const char *text) { return std::vector<std::string>{text}; }
+
+std::string Read(const std::string &path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+void Write(const std::string &path, const std::string &data) {
+    std::ofstream(path.c_str(), std::ios::binary) << data;
+}
+
+bool Exists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void RemoveTree(const std::string &dir) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((dir + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..") continue;
+            std::string path = dir + "\\" + name;
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(path);
+            else
+                DeleteFileA(path.c_str());
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(dir.c_str());
+}
+
+// Another handle on a file, as another program would hold it.
+struct Holder {
+    HANDLE handle;
+    Holder(const std::string &path, DWORD access, DWORD share)
+        : handle(CreateFileA(path.c_str(), access, share, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL)) {}
+    ~Holder() {
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    }
+};
+
+// Whether the system refuses to write a file marked read-only. Wine run by root does not:
+// it keeps the attribute as Unix permissions, which do not bind root.
+bool ReadOnlyIsEnforced(const std::string &dir) {
+    std::string probe = dir + "\\probe";
+    Write(probe, "x");
+    SetFileAttributesA(probe.c_str(), FILE_ATTRIBUTE_READONLY);
+    HANDLE h = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    SetFileAttributesA(probe.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(probe.c_str());
+    return h == INVALID_HANDLE_VALUE;
+}
+
+class Win32JobTest : public testing::Test {
+protected:
+    std::string dir, source, dest, temp, text, converted;
+    char savedCwd[MAX_PATH + 1];
+
+    void SetUp() override {
+        char base[MAX_PATH + 1], unique[MAX_PATH + 1];
+        ASSERT_NE(GetTempPathA(sizeof base, base), 0u);
+        ASSERT_NE(GetTempFileNameA(base, "kv", 0, unique), 0u);
+        DeleteFileA(unique);
+        dir = unique;
+        ASSERT_TRUE(CreateDirectoryA(dir.c_str(), NULL));
+        ASSERT_TRUE(CreateDirectoryA((dir + "\\prog").c_str(), NULL));
+        source = dir + "\\text.txt";
+        dest = dir + "\\out.txt";
+        temp = dir + "\\prog\\Temp.dat";
+        text = "\x82\xA0\x8A\xBF\r\n\x95\x5C\xB1\r\n";
+        for (int i = 0; i < 14; i++) text += text;  // 196 KiB: several blocks
+        converted = ReferenceConvert(text, SjisToEuc, 1);
+        Write(source, text);
+        lstrcpyA(ProgramState.programDir, (dir + "\\prog\\").c_str());
+        ProgramState.direction = SjisToEuc;
+        ProgramState.convertNewlines = 1;
+        GetCurrentDirectoryA(sizeof savedCwd, savedCwd);
+        messages.clear();
+        PlatformSetMessageHook(Capture);
+    }
+
+    void TearDown() override {
+        PlatformSetMessageHook(NULL);
+        SetCurrentDirectoryA(savedCwd);
+        RemoveTree(dir);
+    }
+};
+
+// CreateFileA with no sharing fails on the source, which is open with read sharing only,
+// whatever the name it is reached by.
+TEST_F(Win32JobTest, ShareModesRefuseTheOpenSource) {
+    ASSERT_TRUE(SetCurrentDirectoryA(dir.c_str()));
+    std::string slashes = source;
+    for (char &c : slashes)
+        if (c == '\\') c = '/';
+    std::vector<std::string> others = {"text.txt", ".\\text.txt", dir + "\\prog\\..\\text.txt", dir + "\\.\\text.txt",
+                                       slashes};
+    char shortName[MAX_PATH + 1];
+    if (GetShortPathNameA(source.c_str(), shortName, sizeof shortName) && lstrcmpiA(shortName, source.c_str()) != 0)
+        others.push_back(shortName);
+    for (const std::string &other : others) {
+        messages.clear();
+        ConvertFile(NULL, source.c_str(), other.c_str());
+        EXPECT_EQ(messages, Just(MessageTable[MSG_DEST_OPEN_FAILED])) << other;
+        EXPECT_TRUE(SameBytes(text, Read(source))) << other;
+    }
+    messages.clear();
+    ConvertFile(NULL, "text.txt", source.c_str());
+    EXPECT_EQ(messages, Just(MessageTable[MSG_DEST_OPEN_FAILED]));
+    EXPECT_TRUE(SameBytes(text, Read(source)));
+}
+
+TEST_F(Win32JobTest, ToAnotherFileAndInPlace) {
+    Write(dest, "an older and longer destination, truncated by the conversion");
+    ConvertFile(NULL, source.c_str(), dest.c_str());
+    EXPECT_EQ(messages, Just(CONVERSION_COMPLETED));
+    EXPECT_TRUE(SameBytes(converted, Read(dest)));
+    EXPECT_TRUE(SameBytes(text, Read(source)));
+
+    // In place: through prog\Temp.dat, copied back over the source, then deleted.
+    messages.clear();
+    ConvertFile(NULL, source.c_str(), source.c_str());
+    EXPECT_EQ(messages, Just(CONVERSION_COMPLETED));
+    EXPECT_TRUE(SameBytes(converted, Read(source)));
+    EXPECT_FALSE(Exists(temp));
+}
+
+// lstrcmpiA takes the two names as one: in place, and no second file appears.
+TEST_F(Win32JobTest, NamesThatDifferOnlyInCase) {
+    std::string upper = dir + "\\TEXT.TXT";
+    ConvertFile(NULL, source.c_str(), upper.c_str());
+    EXPECT_EQ(messages, Just(CONVERSION_COMPLETED));
+    EXPECT_TRUE(SameBytes(converted, Read(source)));
+    EXPECT_FALSE(Exists(temp));
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((dir + "\\*.txt").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    int files = 1;
+    while (FindNextFileA(search, &found)) files++;
+    FindClose(search);
+    EXPECT_EQ(files, 1);
+}
+
+// Refusals that only the real system produces. Each leaves the source as it was and the
+// destination (or Temp.dat) as the failure table says.
+TEST_F(Win32JobTest, DestinationReadOnly) {
+    if (!ReadOnlyIsEnforced(dir)) GTEST_SKIP() << "this system lets the read-only attribute be overridden";
+    Write(dest, "read-only");
+    ASSERT_TRUE(SetFileAttributesA(dest.c_str(), FILE_ATTRIBUTE_READONLY));
+    ConvertFile(NULL, source.c_str(), dest.c_str());
+    EXPECT_EQ(messages, Just(MessageTable[MSG_DEST_OPEN_FAILED]));
+    EXPECT_TRUE(SameBytes("read-only", Read(dest)));
+    EXPECT_TRUE(SameBytes(text, Read(source)));
+}
+
+TEST_F(Win32JobTest, DestinationHeldOpenWithoutSharing) {
+    Write(dest, "held");
+    {
+        Holder other(dest, GENERIC_READ, 0);
+        ASSERT_NE(other.handle, INVALID_HANDLE_VALUE);
+        ConvertFile(NULL, source.c_str(), dest.c_str());
+    }
+    EXPECT_EQ(messages, Just(MessageTable[MSG_DEST_OPEN_FAILED]));
+    EXPECT_TRUE(SameBytes("held", Read(dest)));
+    EXPECT_TRUE(SameBytes(text, Read(source)));
+}
+
+TEST_F(Win32JobTest, SourceHeldOpenForWriting) {
+    {
+        Holder writer(source, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        ASSERT_NE(writer.handle, INVALID_HANDLE_VALUE);
+        ConvertFile(NULL, source.c_str(), dest.c_str());
+        EXPECT_EQ(messages, Just(MessageTable[MSG_SOURCE_NOT_FOUND]));
+        messages.clear();
+        ConvertFile(NULL, source.c_str(), source.c_str());
+        EXPECT_EQ(messages, Just(MessageTable[MSG_SOURCE_NOT_FOUND]));
+    }
+    EXPECT_FALSE(Exists(dest));
+    EXPECT_FALSE(Exists(temp));
+    EXPECT_TRUE(SameBytes(text, Read(source)));
+}
+
+TEST_F(Win32JobTest, TempDatHeldOpenWithoutSharing) {
+    {
+        Holder other(temp, GENERIC_READ, 0);
+        ASSERT_NE(other.handle, INVALID_HANDLE_VALUE);
+        ConvertFile(NULL, source.c_str(), source.c_str());
+    }
+    EXPECT_EQ(messages, Just(TEMP_CREATE_FAILED));
+    EXPECT_TRUE(SameBytes(text, Read(source)));
+    EXPECT_TRUE(SameBytes("", Read(temp)));
+}
+
+// Another program reads the source and lets nobody write it: the conversion reads it
+// too, but the copy back over it fails, and Temp.dat keeps the converted text.
+TEST_F(Win32JobTest, CopyBackOverASourceOthersKeepFromWriting) {
+    {
+        Holder reader(source, GENERIC_READ, FILE_SHARE_READ);
+        ASSERT_NE(reader.handle, INVALID_HANDLE_VALUE);
+        ConvertFile(NULL, source.c_str(), source.c_str());
+    }
+    EXPECT_EQ(messages, (std::vector<std::string>{WRITE_BACK_FAILED, CONVERSION_COMPLETED}));
+    EXPECT_TRUE(SameBytes(text, Read(source)));
+    EXPECT_TRUE(SameBytes(converted, Read(temp)));
+}
+
+}  // namespace
