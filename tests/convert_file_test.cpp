@@ -92,89 +92,19 @@ TEST_F(ConvertFileTest, InPlaceByAnEqualName) {
     EXPECT_FALSE(fake::HasFile(TEMP));
 }
 
-// Error boxes come while the files they speak of are still open; the completion box
-// after both are closed.
-TEST_F(ConvertFileTest, FailureTable) {
-    const std::string error = MessageTable[MSG_ERROR_CAPTION];
-
-    // The source cannot be opened: missing, refused, or no name at all.
-    for (const char *source : {"C:\\Data\\missing.txt", "", SOURCE}) {
+// Names the system refuses: the source missing or empty, the destination empty.
+TEST_F(ConvertFileTest, MissingAndEmptyNames) {
+    for (const char *source : {"C:\\Data\\missing.txt", ""}) {
         Fresh();
-        if (*source && strcmp(source, SOURCE) == 0) fake::GetFaults().openSource = SOURCE;
         ConvertFile(Owner(), source, DEST);
         ExpectTrace({Op("open", source) + " FAILED", Message(MessageTable[MSG_SOURCE_NOT_FOUND])});
-        EXPECT_EQ(fake::File(DEST), OLD_DEST);
-        EXPECT_EQ(fake::Messages()[0].caption, error);
+        EXPECT_EQ(fake::Messages()[0].caption, MessageTable[MSG_ERROR_CAPTION]);
         EXPECT_EQ(fake::Messages()[0].icon, PLATFORM_ICON_ERROR);
-        EXPECT_EQ(fake::Messages()[0].openHandles, 0);
     }
-
-    // The destination cannot be created (refused, or an empty name).
-    for (const char *dest : {DEST, ""}) {
-        Fresh();
-        fake::GetFaults().createOutput = DEST;
-        ConvertFile(Owner(), SOURCE, dest);
-        ExpectTrace({Op("open", SOURCE), Op("create", dest) + " FAILED", Message(MessageTable[MSG_DEST_OPEN_FAILED]),
-                     Op("close", SOURCE)});
-        EXPECT_EQ(fake::File(DEST), OLD_DEST);
-        EXPECT_EQ(fake::Messages()[0].openHandles, 1);
-    }
-
-    // Temp.dat cannot be created.
     Fresh();
-    fake::GetFaults().createOutput = TEMP;
-    ConvertFile(Owner(), SOURCE, SOURCE);
-    ExpectTrace({Op("open", SOURCE), Op("create", TEMP) + " FAILED", Message(TEMP_CREATE_FAILED), Op("close", SOURCE)});
-    EXPECT_TRUE(SameBytes(input, fake::File(SOURCE)));
-    EXPECT_FALSE(fake::HasFile(TEMP));
-
-    // A read or a write fails in the middle: the box while both are open, then the source
-    // is closed, then the output; the output keeps exactly what was written before.
-    for (bool inPlace : {false, true}) {
-        const char *dest = inPlace ? SOURCE : DEST;
-        const char *output = inPlace ? TEMP : DEST;
-        for (bool reading : {true, false}) {
-            Fresh();
-            size_t k = TRANSCODE_BLOCK_SIZE + 7;
-            std::string partial;
-            ReferenceTranscode(input, SjisToEuc, 1, &partial, reading ? k : NO_FAULT, reading ? NO_FAULT : k);
-            (reading ? fake::GetFaults().readAt : fake::GetFaults().writeAt) = k;
-            ConvertFile(Owner(), SOURCE, dest);
-            SCOPED_TRACE(std::string(inPlace ? "in place, " : "to another file, ") + (reading ? "read" : "write"));
-            ExpectTrace({Op("open", SOURCE), Op("create", output),
-                         Message(MessageTable[reading ? MSG_READ_FAILED : MSG_WRITE_FAILED]), Op("close", SOURCE),
-                         Op("close", output)});
-            EXPECT_EQ(fake::Messages()[0].openHandles, 2);
-            EXPECT_TRUE(SameBytes(partial, fake::File(output)));
-            EXPECT_TRUE(SameBytes(input, fake::File(SOURCE)));
-        }
-    }
-
-    // The copy back fails: two boxes in order, and Temp.dat holds the converted text.
-    Fresh();
-    fake::GetFaults().copy = true;
-    ConvertFile(Owner(), SOURCE, SOURCE);
-    ExpectTrace({Op("open", SOURCE), Op("create", TEMP), Op("close", SOURCE), Op("close", TEMP),
-                 std::string("copy ") + TEMP + " " + SOURCE + " FAILED", Message(WRITE_BACK_FAILED),
-                 Message(CONVERSION_COMPLETED)});
-    EXPECT_TRUE(SameBytes(converted, fake::File(TEMP)));
-    EXPECT_TRUE(SameBytes(input, fake::File(SOURCE)));
-    EXPECT_EQ(fake::Messages()[0].caption, error);
-    EXPECT_EQ(fake::Messages()[1].caption, COMPLETED_CAPTION);
-}
-
-// Closing the output is where a late write error shows: it is reported as a failed write
-// and nothing is copied back or called complete.
-TEST_F(ConvertFileTest, FailedCloseOfTheOutput) {
-    for (bool inPlace : {false, true}) {
-        Fresh();
-        const char *output = inPlace ? TEMP : DEST;
-        fake::GetFaults().close = output;
-        ConvertFile(Owner(), SOURCE, inPlace ? SOURCE : DEST);
-        ExpectTrace({Op("open", SOURCE), Op("create", output), Op("close", SOURCE), Op("close", output) + " FAILED",
-                     Message(MessageTable[MSG_WRITE_FAILED])});
-        EXPECT_TRUE(SameBytes(input, fake::File(SOURCE)));
-    }
+    ConvertFile(Owner(), SOURCE, "");
+    ExpectTrace({Op("open", SOURCE), "create  FAILED", Message(MessageTable[MSG_DEST_OPEN_FAILED]), Op("close", SOURCE)});
+    EXPECT_EQ(fake::File(DEST), OLD_DEST);
 }
 
 // programDir + "Temp.dat" must fit in MAX_PATH bytes with its terminator; one byte more
@@ -201,5 +131,150 @@ TEST_F(ConvertFileTest, TemporaryPathLengthCheck) {
     EXPECT_EQ(path[0], '\0');
     EXPECT_EQ(path[1], 0x7E);  // left empty, not half written
 }
+
+
+// The fault matrix: each operation of the job fails in turn, on both routes and in both
+// directions, reads and writes at offsets around the first block edge. The expected
+// calls follow from the order of operations; the files afterwards from the failure
+// table: the source is unchanged unless an in-place conversion completed, the output
+// keeps exactly what was written, and no other file is touched.
+enum FaultKind { NO_FAULT_KIND, OPEN_SOURCE, CREATE_OUTPUT, READ_AT, WRITE_AT, CLOSE_SOURCE, CLOSE_OUTPUT, COPY_BACK, DELETE_TEMP };
+const char *const FAULT_NAMES[] = {"Nothing", "OpenSource", "CreateOutput", "ReadAt", "WriteAt",
+                                   "CloseSource", "CloseOutput", "CopyBack", "DeleteTemp"};
+
+// Offsets, resolved against the input (reads) or the first write call (writes): the
+// start, one byte in, inside, either side of the block edge, the last byte, the end.
+enum Where { START, SECOND, INSIDE, BEFORE_EDGE, AT_EDGE, AFTER_EDGE, LAST, END };
+const char *const WHERE_NAMES[] = {"Start", "Second", "Inside", "BeforeEdge", "AtEdge", "AfterEdge", "Last", "End"};
+
+struct MatrixCase {
+    bool inPlace;
+    unsigned char direction;
+    FaultKind fault;
+    Where where;
+};
+
+std::string CaseName(const testing::TestParamInfo<MatrixCase> &info) {
+    const MatrixCase &c = info.param;
+    std::string name = std::string(c.inPlace ? "InPlace" : "ToOther") + (c.direction ? "EucToSjis" : "SjisToEuc") +
+                       FAULT_NAMES[c.fault];
+    if (c.fault == READ_AT || c.fault == WRITE_AT) name += WHERE_NAMES[c.where];
+    return name;
+}
+
+std::vector<MatrixCase> AllCases() {
+    std::vector<MatrixCase> cases;
+    for (bool inPlace : {false, true})
+        for (unsigned char direction : {0, 1})
+            for (int f = NO_FAULT_KIND; f <= DELETE_TEMP; f++)
+                for (int w = START; w <= END; w++)
+                    if (w == START || f == READ_AT || f == WRITE_AT)
+                        cases.push_back(MatrixCase{inPlace, direction, (FaultKind)f, (Where)w});
+    return cases;
+}
+
+class FaultMatrix : public ConvertFileTest, public testing::WithParamInterface<MatrixCase> {};
+
+TEST_P(FaultMatrix, OutcomeAndFiles) {
+    const MatrixCase c = GetParam();
+    const std::string dest = c.inPlace ? SOURCE_OTHER_CASE : DEST;
+    const std::string output = c.inPlace ? TEMP : DEST;
+    // A run without faults shows where the first write call ends: the edge writes see.
+    ProgramState.direction = c.direction;
+    ConvertFile(Owner(), SOURCE, DEST);
+    const size_t firstWrite = fake::WriteCalls().at(0);
+    Fresh();
+    ProgramState.direction = c.direction;
+    converted = ReferenceConvert(input, c.direction, 1);
+    const size_t inputEdge = TRANSCODE_BLOCK_SIZE;
+    const size_t edge = c.fault == READ_AT ? inputEdge : firstWrite;
+    const size_t length = c.fault == READ_AT ? input.size() : converted.size();
+    const size_t offsets[] = {0, 1, edge / 2, edge - 1, edge, edge + 1, length - 1, length};
+    const size_t k = offsets[c.where];
+
+    fake::Faults &f = fake::GetFaults();
+    switch (c.fault) {
+    case OPEN_SOURCE: f.openSource = SOURCE; break;
+    case CREATE_OUTPUT: f.createOutput = output; break;
+    case READ_AT: f.readAt = k; break;
+    case WRITE_AT: f.writeAt = k; break;
+    case CLOSE_SOURCE: f.close = SOURCE; break;
+    case CLOSE_OUTPUT: f.close = output; break;
+    case COPY_BACK: f.copy = true; break;
+    case DELETE_TEMP: f.deleteFile = true; break;
+    case NO_FAULT_KIND: break;
+    }
+    ConvertFile(Owner(), SOURCE, dest.c_str());
+
+    // The calls the job must make, and what each file must hold afterwards.
+    std::vector<std::string> trace;
+    std::string expectedOutput = converted;
+    auto failed = [](bool fails) { return std::string(fails ? " FAILED" : ""); };
+    bool streamFails = c.fault == READ_AT || (c.fault == WRITE_AT && k < converted.size());
+    bool convertedInPlace = false;
+    trace.push_back(Op("open", SOURCE) + failed(c.fault == OPEN_SOURCE));
+    if (c.fault == OPEN_SOURCE) {
+        trace.push_back(Message(MessageTable[MSG_SOURCE_NOT_FOUND]));
+    } else if (trace.push_back(Op("create", output.c_str()) + failed(c.fault == CREATE_OUTPUT)),
+               c.fault == CREATE_OUTPUT) {
+        trace.push_back(Message(c.inPlace ? TEMP_CREATE_FAILED : MessageTable[MSG_DEST_OPEN_FAILED]));
+        trace.push_back(Op("close", SOURCE));
+    } else if (streamFails) {
+        trace.push_back(Message(MessageTable[c.fault == READ_AT ? MSG_READ_FAILED : MSG_WRITE_FAILED]));
+        trace.push_back(Op("close", SOURCE));
+        trace.push_back(Op("close", output.c_str()));
+        if (c.fault == READ_AT)
+            ReferenceTranscode(input, c.direction, 1, &expectedOutput, k);
+        else
+            expectedOutput = converted.substr(0, k);
+    } else {
+        trace.push_back(Op("close", SOURCE) + failed(c.fault == CLOSE_SOURCE));
+        trace.push_back(Op("close", output.c_str()) + failed(c.fault == CLOSE_OUTPUT));
+        if (c.fault == CLOSE_OUTPUT) {
+            trace.push_back(Message(MessageTable[MSG_WRITE_FAILED]));
+        } else {
+            if (c.inPlace) {
+                trace.push_back("copy " + output + " " + dest + failed(c.fault == COPY_BACK));
+                if (c.fault == COPY_BACK) {
+                    trace.push_back(Message(WRITE_BACK_FAILED));
+                } else {
+                    trace.push_back(Op("delete", TEMP) + failed(c.fault == DELETE_TEMP));
+                    convertedInPlace = true;
+                }
+            }
+            trace.push_back(Message(CONVERSION_COMPLETED));
+        }
+    }
+    ExpectTrace(trace);
+
+    // Error boxes come while the files they speak of are open; the others after closing.
+    std::vector<int> openAtMessages, expectedOpen;
+    int open = 0;
+    for (const std::string &call : trace) {
+        bool ok = call.find(" FAILED") == std::string::npos;
+        if (ok && (call.compare(0, 5, "open ") == 0 || call.compare(0, 7, "create ") == 0)) open++;
+        if (call.compare(0, 6, "close ") == 0) open--;  // a failed close still closes
+        if (call.compare(0, 8, "message ") == 0) expectedOpen.push_back(open);
+    }
+    for (const fake::Message &m : fake::Messages()) openAtMessages.push_back(m.openHandles);
+    EXPECT_EQ(openAtMessages, expectedOpen);
+
+    bool outputMade = c.fault != OPEN_SOURCE && c.fault != CREATE_OUTPUT;
+    EXPECT_TRUE(SameBytes(convertedInPlace ? converted : input, fake::File(SOURCE))) << "the source";
+    if (c.inPlace) {
+        EXPECT_EQ(fake::File(DEST), OLD_DEST);  // a bystander
+        bool tempStays = outputMade && !(convertedInPlace && c.fault != DELETE_TEMP);
+        EXPECT_EQ(fake::HasFile(TEMP), tempStays);
+        if (tempStays) {
+            EXPECT_TRUE(SameBytes(expectedOutput, fake::File(TEMP))) << "Temp.dat";
+        }
+    } else {
+        EXPECT_FALSE(fake::HasFile(TEMP));
+        EXPECT_TRUE(SameBytes(outputMade ? expectedOutput : OLD_DEST, fake::File(DEST))) << "the destination";
+    }
+    EXPECT_EQ(fake::FileNames().size(), 2u + fake::HasFile(TEMP));
+}
+
+INSTANTIATE_TEST_SUITE_P(ConvertFile, FaultMatrix, testing::ValuesIn(AllCases()), CaseName);
 
 }  // namespace
