@@ -1,6 +1,6 @@
-// The conversion job over the in-memory platform: both routes, each row of the failure
-// table with the files afterwards, the order of messages and closes, and the temporary
-// path's length check.
+// The conversion job over the in-memory platform: both routes, the temporary path's
+// length check, and a matrix in which each operation fails in turn, checked for the calls
+// made, the messages, the handles and the files afterwards.
 #include <gtest/gtest.h>
 
 #include <stdint.h>
@@ -125,20 +125,31 @@ TEST_F(ConvertFileTest, TemporaryPathLengthCheck) {
         }
         EXPECT_EQ(fake::FileNames().size(), 2u);  // the source and the untouched destination
     }
-    char path[MAX_PATH + 1 + 8];
-    memset(path, 0x7E, sizeof path);
-    EXPECT_EQ(BuildTempPath(path), 0);
-    EXPECT_EQ(path[0], '\0');
-    EXPECT_EQ(path[1], 0x7E);  // left empty, not half written
+    // Built in a buffer of MAX_PATH + 1 bytes followed by guard bytes: an exact fit ends
+    // at the last byte, one more leaves it empty; the guard stays untouched either way.
+    struct {
+        char path[MAX_PATH + 1];
+        char guard[8];
+    } buffer;
+    for (size_t dirLength : {(size_t)MAX_PATH - 9, (size_t)MAX_PATH - 8}) {
+        memset(&buffer, 0x7E, sizeof buffer);
+        std::string dir(dirLength, 'd');
+        strcpy(ProgramState.programDir, dir.c_str());
+        bool fits = dirLength == (size_t)MAX_PATH - 9;
+        EXPECT_EQ(BuildTempPath(buffer.path), fits ? 1 : 0);
+        EXPECT_EQ(std::string(buffer.path), fits ? dir + TEMP_FILE_NAME : "");
+        EXPECT_EQ(std::string(buffer.guard, sizeof buffer.guard), std::string(sizeof buffer.guard, 0x7E));
+    }
 }
-
 
 // The fault matrix: each operation of the job fails in turn, on both routes and in both
 // directions, reads and writes at offsets around the first block edge. The expected
 // calls follow from the order of operations; the files afterwards from the failure
 // table: the source is unchanged unless an in-place conversion completed, the output
 // keeps exactly what was written, and no other file is touched.
-enum FaultKind { NO_FAULT_KIND, OPEN_SOURCE, CREATE_OUTPUT, READ_AT, WRITE_AT, CLOSE_SOURCE, CLOSE_OUTPUT, COPY_BACK, DELETE_TEMP };
+enum FaultKind {
+    NO_FAULT_KIND, OPEN_SOURCE, CREATE_OUTPUT, READ_AT, WRITE_AT, CLOSE_SOURCE, CLOSE_OUTPUT, COPY_BACK, DELETE_TEMP
+};
 const char *const FAULT_NAMES[] = {"Nothing", "OpenSource", "CreateOutput", "ReadAt", "WriteAt",
                                    "CloseSource", "CloseOutput", "CopyBack", "DeleteTemp"};
 
@@ -171,6 +182,44 @@ std::vector<MatrixCase> AllCases() {
                     if (w == START || f == READ_AT || f == WRITE_AT)
                         cases.push_back(MatrixCase{inPlace, direction, (FaultKind)f, (Where)w});
     return cases;
+}
+
+// The platform calls and messages the job must make, in order, when `c.fault` happens.
+std::vector<std::string> ExpectedCalls(const MatrixCase &c, bool streamFails, const std::string &output,
+                                       const std::string &dest) {
+    auto failed = [](bool fails) { return std::string(fails ? " FAILED" : ""); };
+    std::vector<std::string> calls = {Op("open", SOURCE) + failed(c.fault == OPEN_SOURCE)};
+    if (c.fault == OPEN_SOURCE) {
+        calls.push_back(Message(MessageTable[MSG_SOURCE_NOT_FOUND]));
+        return calls;
+    }
+    calls.push_back(Op("create", output.c_str()) + failed(c.fault == CREATE_OUTPUT));
+    if (c.fault == CREATE_OUTPUT) {
+        calls.push_back(Message(c.inPlace ? TEMP_CREATE_FAILED : MessageTable[MSG_DEST_OPEN_FAILED]));
+        calls.push_back(Op("close", SOURCE));
+        return calls;
+    }
+    if (streamFails) {
+        calls.push_back(Message(MessageTable[c.fault == READ_AT ? MSG_READ_FAILED : MSG_WRITE_FAILED]));
+        calls.push_back(Op("close", SOURCE));
+        calls.push_back(Op("close", output.c_str()));
+        return calls;
+    }
+    calls.push_back(Op("close", SOURCE) + failed(c.fault == CLOSE_SOURCE));
+    calls.push_back(Op("close", output.c_str()) + failed(c.fault == CLOSE_OUTPUT));
+    if (c.fault == CLOSE_OUTPUT) {
+        calls.push_back(Message(MessageTable[MSG_WRITE_FAILED]));
+        return calls;
+    }
+    if (c.inPlace) {
+        calls.push_back("copy " + output + " " + dest + failed(c.fault == COPY_BACK));
+        if (c.fault == COPY_BACK)
+            calls.push_back(Message(WRITE_BACK_FAILED));
+        else
+            calls.push_back(Op("delete", TEMP) + failed(c.fault == DELETE_TEMP));
+    }
+    calls.push_back(Message(CONVERSION_COMPLETED));
+    return calls;
 }
 
 class FaultMatrix : public ConvertFileTest, public testing::WithParamInterface<MatrixCase> {};
@@ -206,46 +255,15 @@ TEST_P(FaultMatrix, OutcomeAndFiles) {
     }
     ConvertFile(Owner(), SOURCE, dest.c_str());
 
-    // The calls the job must make, and what each file must hold afterwards.
-    std::vector<std::string> trace;
-    std::string expectedOutput = converted;
-    auto failed = [](bool fails) { return std::string(fails ? " FAILED" : ""); };
     bool streamFails = c.fault == READ_AT || (c.fault == WRITE_AT && k < converted.size());
-    bool convertedInPlace = false;
-    trace.push_back(Op("open", SOURCE) + failed(c.fault == OPEN_SOURCE));
-    if (c.fault == OPEN_SOURCE) {
-        trace.push_back(Message(MessageTable[MSG_SOURCE_NOT_FOUND]));
-    } else if (trace.push_back(Op("create", output.c_str()) + failed(c.fault == CREATE_OUTPUT)),
-               c.fault == CREATE_OUTPUT) {
-        trace.push_back(Message(c.inPlace ? TEMP_CREATE_FAILED : MessageTable[MSG_DEST_OPEN_FAILED]));
-        trace.push_back(Op("close", SOURCE));
-    } else if (streamFails) {
-        trace.push_back(Message(MessageTable[c.fault == READ_AT ? MSG_READ_FAILED : MSG_WRITE_FAILED]));
-        trace.push_back(Op("close", SOURCE));
-        trace.push_back(Op("close", output.c_str()));
-        if (c.fault == READ_AT)
-            ReferenceTranscode(input, c.direction, 1, &expectedOutput, k);
-        else
-            expectedOutput = converted.substr(0, k);
-    } else {
-        trace.push_back(Op("close", SOURCE) + failed(c.fault == CLOSE_SOURCE));
-        trace.push_back(Op("close", output.c_str()) + failed(c.fault == CLOSE_OUTPUT));
-        if (c.fault == CLOSE_OUTPUT) {
-            trace.push_back(Message(MessageTable[MSG_WRITE_FAILED]));
-        } else {
-            if (c.inPlace) {
-                trace.push_back("copy " + output + " " + dest + failed(c.fault == COPY_BACK));
-                if (c.fault == COPY_BACK) {
-                    trace.push_back(Message(WRITE_BACK_FAILED));
-                } else {
-                    trace.push_back(Op("delete", TEMP) + failed(c.fault == DELETE_TEMP));
-                    convertedInPlace = true;
-                }
-            }
-            trace.push_back(Message(CONVERSION_COMPLETED));
-        }
-    }
+    bool convertedInPlace = c.inPlace && !streamFails &&
+                            (c.fault == NO_FAULT_KIND || c.fault == WRITE_AT || c.fault == CLOSE_SOURCE ||
+                             c.fault == DELETE_TEMP);
+    std::vector<std::string> trace = ExpectedCalls(c, streamFails, output, dest);
     ExpectTrace(trace);
+    std::string expectedOutput = converted;
+    if (c.fault == READ_AT) ReferenceTranscode(input, c.direction, 1, &expectedOutput, k);
+    if (c.fault == WRITE_AT) expectedOutput = converted.substr(0, k);
 
     // Error boxes come while the files they speak of are open; the others after closing.
     std::vector<int> openAtMessages, expectedOpen;

@@ -123,7 +123,7 @@ const std::vector<size_t> &WriteCalls() { return writeCalls; }
 
 int OpenHandles() {
     int open = 0;
-    for (const Handle &h : handles) open += h.closes == 0;
+    for (const Handle &h : handles) open += h.closes == 0 && h.key[0] != '<';
     return open;
 }
 
@@ -235,8 +235,8 @@ int PlatformGetExecutablePath(char *out, unsigned long size) {
     return 1;
 }
 
-// Standard input and output are the files "<stdin>" and "<stdout>", opened on first use
-// and left open: they belong to the process, not to whoever converts them.
+// Standard input and output are opened on first use and left open: they belong to the
+// process, not to whoever converts them.
 PlatformFile PlatformStandardInput(void) {
     for (size_t i = 0; i < handles.size(); i++)
         if (handles[i].key == "<stdin>") return ToFile(i + 1);

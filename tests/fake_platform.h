@@ -53,11 +53,14 @@ const std::vector<Message> &Messages();
 // appended when the call failed.
 const std::vector<std::string> &Trace();
 
-// Handles open now; standard input and output (the files "<stdin>", "<stdout>") count too.
-int OpenHandles();
 // The sizes of the write calls that succeeded, in order.
 const std::vector<size_t> &WriteCalls();
-// Empty when every handle (but the standard ones) was closed exactly once, nothing was closed that was not
+
+// Standard input and output are the files "<stdin>" and "<stdout>"; their handles stay
+// open and are left out of the two checks below.
+// The number of handles open now.
+int OpenHandles();
+// Empty when every handle was closed exactly once, nothing was closed that was not
 // open, no read or write used a closed handle, and nothing was written to a file after
 // a write to it had failed; otherwise what went wrong.
 std::string HandleProblems();
