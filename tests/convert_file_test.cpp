@@ -144,9 +144,9 @@ TEST_F(ConvertFileTest, TemporaryPathLengthCheck) {
 
 // The fault matrix: each operation of the job fails in turn, on both routes and in both
 // directions, reads and writes at offsets around the first block edge. The expected
-// calls follow from the order of operations; the files afterwards from the failure
-// table: the source is unchanged unless an in-place conversion completed, the output
-// keeps exactly what was written, and no other file is touched.
+// calls follow from the order of operations. Afterwards the source is unchanged unless
+// an in-place conversion completed, the output keeps exactly what was written before
+// the failure, and no other file is touched.
 enum FaultKind {
     NO_FAULT_KIND, OPEN_SOURCE, CREATE_OUTPUT, READ_AT, WRITE_AT, CLOSE_SOURCE, CLOSE_OUTPUT, COPY_BACK, DELETE_TEMP
 };

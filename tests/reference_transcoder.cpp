@@ -1,6 +1,7 @@
-// One read and one write per byte, as the rules read, with the two open points settled:
-// towards EUC-JP a CR not followed by LF is written and the next byte classified afresh;
-// a first byte (or EUC-JP 0x8E) with no byte after it is written unchanged.
+// One read and one write per byte, in the plainest form of the rules, with the engine's
+// two choices: towards EUC-JP a CR not followed by LF is written and the next byte
+// classified afresh; a first byte (or EUC-JP 0x8E) with no byte after it is written
+// unchanged.
 #include "reference_transcoder.h"
 
 #include "transcode_rules.h"

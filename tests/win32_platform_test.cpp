@@ -168,8 +168,7 @@ TEST_F(Win32JobTest, NamesThatDifferOnlyInCase) {
     EXPECT_EQ(files, 1);
 }
 
-// Refusals that only the real system produces. Each leaves the source as it was and the
-// destination (or Temp.dat) as the failure table says.
+// Refusals that only the real system produces; each leaves the source as it was.
 TEST_F(Win32JobTest, DestinationReadOnly) {
     if (!ReadOnlyIsEnforced(dir)) GTEST_SKIP() << "this system lets the read-only attribute be overridden";
     Write(dest, "read-only");
