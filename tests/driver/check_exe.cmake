@@ -1,7 +1,9 @@
 # Checks the built Kavo.exe from its headers: a 32-bit GUI program that needs no DLL
 # beyond those of Windows.  cmake -DEXE=... -DOBJDUMP=... -P check_exe.cmake
 cmake_minimum_required(VERSION 3.20)
-execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE headers RESULT_VARIABLE result)
+# objdump's words are translated in other locales.
+execute_process(COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C ${OBJDUMP} -p ${EXE}
+                OUTPUT_VARIABLE headers RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} cannot read ${EXE}")
 endif()

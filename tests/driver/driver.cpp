@@ -18,6 +18,8 @@
 namespace {
 
 const DWORD TIMEOUT_MS = 5000;
+// The first start in a new Wine prefix builds font caches and can take several seconds.
+const DWORD START_TIMEOUT_MS = 30000;
 
 int passed;
 int failed;
@@ -257,8 +259,9 @@ bool Start(Kavo *kavo, const std::string &exe) {
         Report(false, __LINE__, "CreateProcessA", "error %lu for %s", GetLastError(), Printable(exe).c_str());
         return false;
     }
-    WaitForInputIdle(kavo->process.hProcess, TIMEOUT_MS);
-    bool found = WaitFor([&] { return (kavo->dialog = FindTopWindow(kavo->Pid(), "Kavo", NULL)) != NULL; });
+    WaitForInputIdle(kavo->process.hProcess, START_TIMEOUT_MS);
+    bool found = WaitFor([&] { return (kavo->dialog = FindTopWindow(kavo->Pid(), "Kavo", NULL)) != NULL; },
+                         START_TIMEOUT_MS);
     CHECK_MSG(found, "no visible window of class Kavo");
     if (!found) return false;
     bool probed = AttachProbe(&kavo->probe, kavo->dialog);
