@@ -106,9 +106,9 @@ void ConvertStream(const char *source, const char *dest) {
         ShowError(MessageTable[MSG_SOURCE_NOT_FOUND]);
         return;
     }
-    // A standard stream can be the source by another name (`>> source`, `< dest`); the
-    // job's own refusal only knows the files it opened itself.
-    int refused = toStdout ? !fromStdin && CliSameFile(input, output)
+    // A standard stream can be the other file by another name (`>> source`, `< dest`);
+    // the job's own refusal only knows the files it opened itself.
+    int refused = toStdout ? CliSameFile(input, output)
                            : CliNamesFile(dest, input) || !PlatformCreateOutput(dest, &output);
     if (refused) {
         ShowError(MessageTable[MSG_DEST_OPEN_FAILED]);
