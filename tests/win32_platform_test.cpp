@@ -1,6 +1,6 @@
 // The conversion job on real files through the Win32 platform (run under Wine): the
 // share modes, the write-back by copy, names equal but for case, and the refusals that
-// other handles and file attributes cause.
+// other programs holding the files and file attributes cause.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -55,15 +55,47 @@ void RemoveTree(const std::string &dir) {
     RemoveDirectoryA(dir.c_str());
 }
 
-// Another handle on a file, as another program would hold it.
-struct Holder {
-    HANDLE handle;
-    Holder(const std::string &path, DWORD access, DWORD share)
-        : handle(CreateFileA(path.c_str(), access, share, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL)) {}
-    ~Holder() {
-        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+// Another program (kavo_file_holder.exe, beside this one) holding a file open with the
+// access and sharing given, until this object goes.
+class OtherProgram {
+public:
+    OtherProgram(const std::string &path, const char *access, const char *share) {
+        char exe[MAX_PATH + 1];
+        DWORD length = GetModuleFileNameA(NULL, exe, MAX_PATH);
+        std::string holder = std::string(exe, length);
+        holder = holder.substr(0, holder.find_last_of('\\') + 1) + "kavo_file_holder.exe";
+        std::string id = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count_);
+        ready_ = CreateEventA(NULL, TRUE, FALSE, ("KavoHolderReady-" + id).c_str());
+        quit_ = CreateEventA(NULL, TRUE, FALSE, ("KavoHolderQuit-" + id).c_str());
+        std::string command = "\"" + holder + "\" \"" + path + "\" " + access + " " + share + " KavoHolderReady-" + id +
+                              " KavoHolderQuit-" + id;
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        started_ = CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process_) != 0;
+        if (!started_) return;
+        // Either the file is open, or the program has given up; neither takes long.
+        HANDLE either[] = {ready_, process_.hProcess};
+        holding_ = WaitForMultipleObjects(2, either, FALSE, 30000) == WAIT_OBJECT_0;
     }
+    ~OtherProgram() {
+        SetEvent(quit_);
+        if (started_) {
+            WaitForSingleObject(process_.hProcess, 30000);
+            CloseHandle(process_.hThread);
+            CloseHandle(process_.hProcess);
+        }
+        CloseHandle(ready_);
+        CloseHandle(quit_);
+    }
+    bool Holding() const { return holding_; }
+
+private:
+    static int count_;
+    HANDLE ready_, quit_;
+    PROCESS_INFORMATION process_ = {};
+    bool started_ = false, holding_ = false;
 };
+int OtherProgram::count_ = 0;
 
 // Whether the system refuses to write a file marked read-only. Wine run by root does not:
 // it keeps the attribute as Unix permissions, which do not bind root.
@@ -182,8 +214,8 @@ TEST_F(Win32JobTest, DestinationReadOnly) {
 TEST_F(Win32JobTest, DestinationHeldOpenWithoutSharing) {
     Write(dest, "held");
     {
-        Holder other(dest, GENERIC_READ, 0);
-        ASSERT_NE(other.handle, INVALID_HANDLE_VALUE);
+        OtherProgram other(dest, "read", "-");
+        ASSERT_TRUE(other.Holding());
         ConvertFile(NULL, source.c_str(), dest.c_str());
     }
     EXPECT_EQ(messages, Just(MessageTable[MSG_DEST_OPEN_FAILED]));
@@ -193,8 +225,8 @@ TEST_F(Win32JobTest, DestinationHeldOpenWithoutSharing) {
 
 TEST_F(Win32JobTest, SourceHeldOpenForWriting) {
     {
-        Holder writer(source, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
-        ASSERT_NE(writer.handle, INVALID_HANDLE_VALUE);
+        OtherProgram writer(source, "write", "rw");
+        ASSERT_TRUE(writer.Holding());
         ConvertFile(NULL, source.c_str(), dest.c_str());
         EXPECT_EQ(messages, Just(MessageTable[MSG_SOURCE_NOT_FOUND]));
         messages.clear();
@@ -208,8 +240,8 @@ TEST_F(Win32JobTest, SourceHeldOpenForWriting) {
 
 TEST_F(Win32JobTest, TempDatHeldOpenWithoutSharing) {
     {
-        Holder other(temp, GENERIC_READ, 0);
-        ASSERT_NE(other.handle, INVALID_HANDLE_VALUE);
+        OtherProgram other(temp, "read", "-");
+        ASSERT_TRUE(other.Holding());
         ConvertFile(NULL, source.c_str(), source.c_str());
     }
     EXPECT_EQ(messages, Just(TEMP_CREATE_FAILED));
@@ -221,8 +253,8 @@ TEST_F(Win32JobTest, TempDatHeldOpenWithoutSharing) {
 // too, but the copy back over it fails, and Temp.dat keeps the converted text.
 TEST_F(Win32JobTest, CopyBackOverASourceOthersKeepFromWriting) {
     {
-        Holder reader(source, GENERIC_READ, FILE_SHARE_READ);
-        ASSERT_NE(reader.handle, INVALID_HANDLE_VALUE);
+        OtherProgram reader(source, "read", "r");
+        ASSERT_TRUE(reader.Holding());
         ConvertFile(NULL, source.c_str(), source.c_str());
     }
     EXPECT_EQ(messages, (std::vector<std::string>{WRITE_BACK_FAILED, CONVERSION_COMPLETED}));
