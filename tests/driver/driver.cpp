@@ -422,7 +422,7 @@ void ScenarioLayout() {
     CHECK(Checked(kavo.Item(IDC_SJIS_TO_EUC)));
     CHECK(!Checked(kavo.Item(IDC_EUC_TO_SJIS)));
     CHECK(!Checked(kavo.Item(IDC_CONVERT_NEWLINES)));
-    ProbeResult focus;
+    ProbeResult focus = {};
     CHECK(Ask(&kavo.probe, dialog, PROBE_FOCUS, &focus) && focus.focus == kavo.Item(IDC_SOURCE_EDIT));
 
     RECT desktop, place;
@@ -445,6 +445,10 @@ void ScenarioLayout() {
     } else {
         Report(false, __LINE__, "class", "probe gave no answer");
     }
+
+    // The dialog loop makes a button's mnemonic a click: Alt+L ticks the check box.
+    PostMessageA(kavo.Item(IDC_SOURCE_EDIT), WM_SYSCHAR, 'l', 0x20000000);
+    CHECK(WaitFor([&] { return Checked(kavo.Item(IDC_CONVERT_NEWLINES)); }));
 
     CheckSystemMenu(&kavo, false, "at start");
     DWORD_PTR result = 0;

@@ -29,7 +29,7 @@ struct ProbeResult {
     UINT classStyle;                                        // PROBE_CLASS
     int classExtra, windowExtra;
     LONG_PTR background;
-    int arrowCursor, programIcon, iconWidth, iconHeight, iconColourBits;
+    int arrowCursor, programIcon, iconWidth, iconHeight;
     HWND focus;  // PROBE_FOCUS
 };
 

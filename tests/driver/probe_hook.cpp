@@ -38,7 +38,6 @@ void ReadClass(HWND window, ProbeResult *result) {
         if (info.hbmColor && GetObjectA(info.hbmColor, sizeof colour, &colour)) {
             result->iconWidth = colour.bmWidth;
             result->iconHeight = colour.bmHeight;
-            result->iconColourBits = colour.bmBitsPixel;
         }
         if (info.hbmColor) DeleteObject(info.hbmColor);
         if (info.hbmMask) DeleteObject(info.hbmMask);
