@@ -71,7 +71,7 @@ bool WaitFor(Condition condition, DWORD timeout = TIMEOUT_MS) {
     }
 }
 
-// ---- files
+// Files.
 
 typedef std::vector<unsigned char> Bytes;
 
@@ -129,7 +129,7 @@ void CheckBytes(const Bytes &expected, const std::string &path, int line) {
            Hex(expected, at).c_str(), Hex(actual, at).c_str());
 }
 
-// ---- windows of the program
+// Windows of the program.
 
 std::wstring Text(HWND window) {
     wchar_t buffer[512] = {0};
@@ -192,7 +192,7 @@ HWND FindTopWindow(DWORD process, const char *className, HWND owner) {
     return search.found;
 }
 
-// ---- the probe inside the program
+// The probe inside the program.
 
 struct Probe {
     HANDLE mapping = NULL;
@@ -232,7 +232,7 @@ bool Ask(Probe *probe, HWND target, ProbeQuery query, ProbeResult *answer) {
 bool Grayed(DWORD state) { return state != PROBE_ABSENT && (state & MF_GRAYED) != 0; }
 bool Enabled(DWORD state) { return state != PROBE_ABSENT && (state & (MF_GRAYED | MF_DISABLED)) == 0; }
 
-// ---- one run of the program
+// One run of the program.
 
 std::string kavoPath;     // the copy under test, in a folder with 0x5C second bytes
 std::string programDir;   // its folder, with the final backslash
@@ -334,7 +334,7 @@ const wchar_t DONE_CAPTION[] = L"完了";
 const wchar_t DONE_TEXT[] = L"変換が完了しました。";
 const wchar_t ERROR_CAPTION[] = L"エラー";
 
-// ---- the scenarios
+// The scenarios.
 
 struct ControlSpec {
     int id;
@@ -720,7 +720,7 @@ void ScenarioHelpTooLong(const std::string &deepExe) {
     CHECK_MSG(status == 2, "exit status %lu", status);
 }
 
-// ---- resources, read from the file without running it
+// Resources, read from the file without running it.
 
 struct Reader {
     const BYTE *at;
@@ -889,7 +889,7 @@ void ScenarioResources(const std::string &exe) {
     CheckVersion(exe);
 }
 
-// ---- set-up
+// Set-up.
 
 std::string WindowsPath(const char *path) {
     std::string out = path;
