@@ -48,6 +48,10 @@ if [ "$mode" = open ]; then
     exit "$status"
 fi
 
+if ! command -v xwininfo >/dev/null || ! command -v import >/dev/null; then
+    echo "The screenshot needs xwininfo (x11-utils) and import (imagemagick)" >&2
+    exit 1
+fi
 wine "$exe" 2>/dev/null &
 program=$!
 window=
