@@ -336,7 +336,7 @@ const wchar_t ERROR_CAPTION[] = L"エラー";
 
 // The scenarios.
 
-struct ControlSpec {
+struct ExpectedControl {
     int id;
     WORD atom;  // the template's predefined class
     const char *className;
@@ -346,7 +346,7 @@ struct ControlSpec {
 };
 
 const DWORD CHILD = WS_CHILD | WS_VISIBLE;
-const ControlSpec CONTROLS[] = {
+const ExpectedControl CONTROLS[] = {
     {-1, 0x82, "Static", CHILD | SS_LEFT | WS_GROUP, L"変換元ファイル名(&B):", 7, 7, 62, 8},
     {IDC_SOURCE_EDIT, 0x81, "Edit", CHILD | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, L"", 7, 18, 238, 12},
     {IDC_SOURCE_BROWSE, 0x80, "Button", CHILD | BS_PUSHBUTTON | WS_TABSTOP, L"...", 245, 18, 10, 12},
@@ -399,7 +399,7 @@ void ScenarioLayout() {
 
     HWND child = GetWindow(dialog, GW_CHILD);
     for (size_t i = 0; i < CONTROL_COUNT; ++i, child = GetWindow(child, GW_HWNDNEXT)) {
-        const ControlSpec &spec = CONTROLS[i];
+        const ExpectedControl &want = CONTROLS[i];
         if (!child) {
             Report(false, __LINE__, "control", "only %u controls", static_cast<unsigned>(i));
             break;
@@ -408,14 +408,14 @@ void ScenarioLayout() {
         char childClass[64] = "";
         GetClassNameA(child, childClass, sizeof childClass);
         DWORD childStyle = static_cast<DWORD>(GetWindowLongA(child, GWL_STYLE));
-        CHECK_MSG(id == spec.id, "control %u: id %d", static_cast<unsigned>(i), id);
-        CHECK_MSG(lstrcmpiA(childClass, spec.className) == 0, "control %d: class %s", spec.id, childClass);
+        CHECK_MSG(id == want.id, "control %u: id %d", static_cast<unsigned>(i), id);
+        CHECK_MSG(lstrcmpiA(childClass, want.className) == 0, "control %d: class %s", want.id, childClass);
         // The dialog manager turns an edit box's WS_BORDER into a sunken edge, and a radio
         // button takes WS_TABSTOP while it is checked: the template is checked for those.
-        DWORD platformBits = spec.atom == 0x81 ? WS_BORDER : (spec.style & 0xF) == BS_AUTORADIOBUTTON ? WS_TABSTOP : 0;
-        CHECK_MSG((childStyle & ~platformBits) == (spec.style & ~platformBits), "control %d: style %lx, expected %lx",
-                  spec.id, childStyle, spec.style);
-        CHECK_TEXT(std::wstring(spec.text), Text(child));
+        DWORD platformBits = want.atom == 0x81 ? WS_BORDER : (want.style & 0xF) == BS_AUTORADIOBUTTON ? WS_TABSTOP : 0;
+        CHECK_MSG((childStyle & ~platformBits) == (want.style & ~platformBits), "control %d: style %lx, expected %lx",
+                  want.id, childStyle, want.style);
+        CHECK_TEXT(std::wstring(want.text), Text(child));
     }
     CHECK_MSG(child == NULL, "more than %u controls", static_cast<unsigned>(CONTROL_COUNT));
 
@@ -794,7 +794,7 @@ void CheckDialogTemplate(HMODULE module) {
     CHECK_MSG(points == 9, "font size %u", points);
     CHECK_TEXT(std::wstring(L"ＭＳ Ｐゴシック"), r.String());
     for (size_t i = 0; i < count && i < CONTROL_COUNT && r.ok; ++i) {
-        const ControlSpec &spec = CONTROLS[i];
+        const ExpectedControl &want = CONTROLS[i];
         r.Align();
         DWORD itemStyle = r.Dword(), itemEx = r.Dword();
         short ix = static_cast<short>(r.Word()), iy = static_cast<short>(r.Word());
@@ -804,12 +804,12 @@ void CheckDialogTemplate(HMODULE module) {
         std::wstring text = r.NameOrOrdinal();
         WORD extra = r.Word();
         r.at += extra;
-        CHECK_MSG(id == spec.id && itemStyle == spec.style && itemEx == 0, "item %u: id %d style %lx ex %lx",
+        CHECK_MSG(id == want.id && itemStyle == want.style && itemEx == 0, "item %u: id %d style %lx ex %lx",
                   static_cast<unsigned>(i), id, itemStyle, itemEx);
-        CHECK_MSG(itemClass == L"#" + std::to_wstring(spec.atom), "item %d: class %s", spec.id, Utf8(itemClass).c_str());
-        CHECK_MSG(ix == spec.x && iy == spec.y && icx == spec.cx && icy == spec.cy, "item %d at %d,%d %dx%d", spec.id,
+        CHECK_MSG(itemClass == L"#" + std::to_wstring(want.atom), "item %d: class %s", want.id, Utf8(itemClass).c_str());
+        CHECK_MSG(ix == want.x && iy == want.y && icx == want.cx && icy == want.cy, "item %d at %d,%d %dx%d", want.id,
                   ix, iy, icx, icy);
-        CHECK_TEXT(std::wstring(spec.text), text);
+        CHECK_TEXT(std::wstring(want.text), text);
     }
     CHECK_MSG(r.ok, "template cut short");
 }
