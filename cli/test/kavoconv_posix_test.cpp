@@ -16,26 +16,11 @@ namespace {
 const std::string SJIS = "A\x82\xA0\x8A\xBF\r\n";
 const std::string EUC = "A\xA4\xA2\xB4\xC1\r\n";
 
-// Sets an environment variable for the runs of one test (children inherit it).
-class ScopedEnv {
-public:
-    ScopedEnv(const char *name, const char *value) : name_(name) {
-        const char *old = getenv(name);
-        hadOld_ = old != nullptr;
-        if (old) old_ = old;
-        if (value) setenv(name, value, 1);
-        else unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (hadOld_) setenv(name_, old_.c_str(), 1);
-        else unsetenv(name_);
-    }
-
-private:
-    const char *name_;
-    bool hadOld_;
-    std::string old_;
-};
+// Sets an environment variable for the runs that follow (children inherit it); null unsets.
+void SetEnv(const char *name, const char *value) {
+    if (value) setenv(name, value, 1);
+    else unsetenv(name);
+}
 
 int ModeOf(const std::string &path) {
     struct stat info;
@@ -71,30 +56,31 @@ TEST_F(KavoconvTest, LinkToTheSourceIsRefused) {
 }
 
 TEST_F(KavoconvTest, PrivateFolderIsMadeWithMode0700) {
+    const std::string cacheHome = getenv("XDG_CACHE_HOME");
+    fs::create_directories(File("home"));
+    fs::create_directories(File("loose/kavo"));
+    chmod(File("loose/kavo").c_str(), 0777);
     WriteBytes(File("text.txt"), SJIS);
-    {
-        ScopedEnv cache("XDG_CACHE_HOME", File("xdg").c_str());
-        ASSERT_EQ(Convert({File("text.txt"), File("text.txt")}).status, 0);
-        EXPECT_EQ(ModeOf(File("xdg/kavo")), 0700);
-        EXPECT_EQ(EntriesIn(File("xdg/kavo")), 0u);
+    const struct {
+        std::string cacheHome;  // XDG_CACHE_HOME
+        std::string folder;     // where the private folder must be
+    } cases[] = {
+        {File("xdg"), File("xdg/kavo")},
+        {"relative/is/ignored", File("home/.cache/kavo")},
+        {File("loose"), File("loose/kavo")},  // made private again
+    };
+    SetEnv("HOME", File("home").c_str());  // stays: nothing later reads it past XDG_CACHE_HOME
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.folder);
+        SetEnv("XDG_CACHE_HOME", c.cacheHome.c_str());
+        EXPECT_EQ(Convert({File("text.txt"), File("text.txt")}).status, 0);
+        EXPECT_EQ(ModeOf(c.folder), 0700);
+        EXPECT_EQ(EntriesIn(c.folder), 0u);
+        EXPECT_EQ(Convert({"-s", File("text.txt"), File("text.txt")}).status, 0);
     }
-    {
-        fs::create_directories(File("home"));
-        ScopedEnv cache("XDG_CACHE_HOME", "relative/is/ignored");
-        ScopedEnv home("HOME", File("home").c_str());
-        ASSERT_EQ(Convert({"-s", File("text.txt"), File("text.txt")}).status, 0);
-        EXPECT_EQ(ModeOf(File("home/.cache/kavo")), 0700);
-        EXPECT_EQ(EntriesIn(File("home/.cache/kavo")), 0u);
-        EXPECT_FALSE(fs::exists(File("relative")));
-    }
-    {
-        fs::create_directories(File("loose/kavo"));
-        chmod(File("loose/kavo").c_str(), 0777);
-        ScopedEnv cache("XDG_CACHE_HOME", File("loose").c_str());
-        ASSERT_EQ(Convert({File("text.txt"), File("text.txt")}).status, 0);
-        EXPECT_EQ(ModeOf(File("loose/kavo")), 0700);
-    }
-    EXPECT_EQ(ReadBytes(File("text.txt")), EUC);
+    SetEnv("XDG_CACHE_HOME", cacheHome.c_str());
+    EXPECT_FALSE(fs::exists(File("relative")));
+    EXPECT_EQ(ReadBytes(File("text.txt")), SJIS);
 }
 
 // A kavo folder that is a link elsewhere (say into /tmp) is not private: nothing is written.
@@ -104,9 +90,10 @@ TEST_F(KavoconvTest, UnsafeOrMissingPrivateFolderRefusesTheTemporaryFile) {
     fs::create_directories(File("linked"));
     ASSERT_EQ(symlink(File("shared").c_str(), File("linked/kavo").c_str()), 0);
     WriteBytes(File("not-a-folder"), "");
-    for (const std::string &cacheHome : {File("linked"), File("not-a-folder")}) {
-        SCOPED_TRACE(cacheHome);
-        ScopedEnv cache("XDG_CACHE_HOME", cacheHome.c_str());
+    const std::string cacheHome = getenv("XDG_CACHE_HOME");
+    for (const std::string &unusable : {File("linked"), File("not-a-folder")}) {
+        SCOPED_TRACE(unusable);
+        SetEnv("XDG_CACHE_HOME", unusable.c_str());
         Invocation run;
         run.cwd = dir;
         run.args = {"text.txt", "text.txt"};
@@ -114,6 +101,7 @@ TEST_F(KavoconvTest, UnsafeOrMissingPrivateFolderRefusesTheTemporaryFile) {
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err, Message("Temp.datが作成できません。"));
     }
+    SetEnv("XDG_CACHE_HOME", cacheHome.c_str());
     EXPECT_EQ(EntriesIn(File("shared")), 0u);
     EXPECT_FALSE(fs::exists(File("Temp.dat")));
     EXPECT_EQ(ReadBytes(File("text.txt")), SJIS);
@@ -140,8 +128,9 @@ TEST_F(KavoconvTest, MessagesFollowTheLocale) {
     locale_t euc = newlocale(LC_ALL_MASK, "ja_JP.eucJP", (locale_t)0);
     if (!euc) GTEST_SKIP() << "locale ja_JP.eucJP is not installed";
     freelocale(euc);
-    ScopedEnv locale("LC_ALL", "ja_JP.eucJP");
+    SetEnv("LC_ALL", "ja_JP.eucJP");
     CommandResult r = Convert({File("missing.txt"), File("out.txt")});
+    SetEnv("LC_ALL", "C.UTF-8");
     EXPECT_EQ(r.status, 1);
     // 変換元ファイルが見つかりません。 in EUC-JP
     EXPECT_EQ(r.err, "kavoconv: \xCA\xD1\xB4\xB9\xB8\xB5\xA5\xD5\xA5\xA1\xA5\xA4\xA5\xEB\xA4\xAC\xB8\xAB\xA4\xC4"

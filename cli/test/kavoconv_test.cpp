@@ -33,6 +33,7 @@ std::string KavoconvTest::File(const std::string &name) const { return (fs::path
 CommandResult KavoconvTest::Convert(std::vector<std::string> args) const {
     Invocation invocation;
     invocation.args = std::move(args);
+    invocation.cwd = dir;
     return RunKavoconv(invocation);
 }
 
@@ -121,37 +122,29 @@ TEST_F(KavoconvTest, DashReadsStandardInputAndWritesStandardOutput) {
     }
 }
 
-TEST_F(KavoconvTest, MissingSourceFails) {
-    for (const std::string &dest : {File("out.txt"), std::string("-")}) {
-        CommandResult r = Convert({File("missing.txt"), dest});
+TEST_F(KavoconvTest, FailuresShowTheJobsMessageAndExitOne) {
+    const std::string notFound = Message("変換元ファイルが見つかりません。");
+    const std::string cannotOpen = Message("変換先ファイルをオープンできません。");
+    const std::string tooLong = File(std::string(300, 'x'));  // more than the engine's 259 bytes
+    WriteBytes(File("in.txt"), SJIS_CRLF);
+    const struct {
+        std::string source, dest, message;
+    } cases[] = {
+        {File("missing.txt"), File("out.txt"), notFound},
+        {File("missing.txt"), "-", notFound},
+        {File("in.txt"), File("no-such-folder/out.txt"), cannotOpen},
+        {"-", File("no-such-folder/out.txt"), cannotOpen},
+        {tooLong, File("out.txt"), notFound},
+        {File("in.txt"), tooLong, cannotOpen},
+        {tooLong, tooLong, notFound},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.source + " -> " + c.dest);
+        CommandResult r = Convert({c.source, c.dest});
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, Message("変換元ファイルが見つかりません。"));
+        EXPECT_EQ(r.err, c.message);
         EXPECT_EQ(r.out, "");
     }
-    EXPECT_FALSE(fs::exists(File("out.txt")));
-}
-
-TEST_F(KavoconvTest, DestinationInMissingFolderFails) {
-    WriteBytes(File("in.txt"), SJIS_CRLF);
-    for (const std::string &source : {File("in.txt"), std::string("-")}) {
-        CommandResult r = Convert({source, File("no-such-folder/out.txt")});
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, Message("変換先ファイルをオープンできません。"));
-    }
-}
-
-TEST_F(KavoconvTest, PathsLongerThanTheEngineTakesFailCleanly) {
-    WriteBytes(File("in.txt"), SJIS_CRLF);
-    const std::string tooLong = File(std::string(300, 'x'));
-    CommandResult r = Convert({tooLong, File("out.txt")});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, Message("変換元ファイルが見つかりません。"));
-    r = Convert({File("in.txt"), tooLong});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, Message("変換先ファイルをオープンできません。"));
-    r = Convert({tooLong, tooLong});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, Message("変換元ファイルが見つかりません。"));
     EXPECT_FALSE(fs::exists(File("out.txt")));
 }
 
@@ -232,13 +225,10 @@ TEST_F(KavoconvTest, HelpAndVersion) {
     CommandResult r = Convert({"--version"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.substr(0, r.out.find_first_of("\r\n")), "kavoconv 1.01");
-
     r = Convert({"--help"});
     EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("Usage: kavoconv ", 0), 0u);
     EXPECT_EQ(r.err, "");
-    for (const char *part : {"Usage: kavoconv", "--to-euc", "--to-sjis", "--newlines", "'-'", "In place",
-                             "Temp.dat", "Exit status", "Example"})
-        EXPECT_NE(r.out.find(part), std::string::npos) << part;
 }
 
 }  // namespace

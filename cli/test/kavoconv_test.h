@@ -22,7 +22,7 @@ class KavoconvTest : public ::testing::Test {
 protected:
     void SetUp() override;
     std::string File(const std::string &name) const;  // a path in this test's own folder
-    CommandResult Convert(std::vector<std::string> args) const;
+    CommandResult Convert(std::vector<std::string> args) const;  // run in the test's folder
 
     std::string dir;
 };
