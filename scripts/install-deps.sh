@@ -7,8 +7,8 @@ set -euo pipefail
 packages=(
   cmake make g++ googletest libbenchmark-dev locales
   g++-mingw-w64-i686 binutils-mingw-w64-i686
-  wine wine32:i386 fonts-wine xvfb xauth fonts-ipafont-gothic imagemagick x11-apps
-  clang libclang-rt-14-dev time
+  wine wine32:i386 fonts-wine xvfb xauth x11-utils fonts-ipafont-gothic imagemagick x11-apps
+  clang libclang-rt-14-dev time python3 manpages-ja
 )
 
 sudo=""

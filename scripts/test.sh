@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Kavo natively (with the address and undefined-behaviour sanitizers) and for
 # 32-bit Windows, then runs every test: the native ones directly, the Windows ones under
-# Wine inside a virtual X display. Exits non-zero when anything fails.
+# Wine inside a virtual X display, a minute of fuzzing, and a 1 GiB conversion.
+# Exits non-zero when anything fails. KAVO_QUICK=1 leaves out the last two.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -18,3 +19,10 @@ cmake --build build/win32 -j "$jobs"
 
 echo "== Windows tests under Wine"
 xvfb-run -a -s '-screen 0 1024x768x24 -nolisten tcp' scripts/test-wine.sh build/win32
+
+if [ -z "${KAVO_QUICK:-}" ]; then
+  echo "== fuzzing the transcoder against the byte-at-a-time oracle"
+  scripts/fuzz.sh 60
+  echo "== 1 GiB conversion: peak memory and an independent checksum"
+  scripts/large-file-check.sh 1024
+fi

@@ -11,6 +11,7 @@ kavo_wine_setup() {
         KAVO_WINE_ROOT=$(mktemp -d)
         export KAVO_WINE_ROOT
     fi
+    mkdir -p "$KAVO_WINE_ROOT" || return 1
     export WINEPREFIX="$KAVO_WINE_ROOT/pfx"
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         wineboot -i >/dev/null 2>&1 || return 1
