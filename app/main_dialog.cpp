@@ -52,6 +52,18 @@ void OnSysCommand(HWND window, WPARAM command) {
     EnableMenuItem(menu, SC_RESTORE, MF_BYCOMMAND | restore);
 }
 
+// The dialog loop moves the focus (Tab, Shift+Tab, the mnemonic of a label) by sending
+// WM_NEXTDLGCTL to the dialog. DefWindowProcA ignores it, so without this the keyboard
+// could never leave the first box. lParam set: wParam is the control to go to; otherwise
+// the next (wParam 0) or previous tab stop from the focus.
+void OnNextDlgCtl(HWND window, WPARAM wParam, LPARAM lParam) {
+    HWND next = LOWORD(lParam) ? reinterpret_cast<HWND>(wParam)
+                               : GetNextDlgTabItem(window, GetFocus(), wParam != 0);
+    if (!next) return;
+    SetFocus(next);
+    if (SendMessageA(next, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) SendMessageA(next, EM_SETSEL, 0, -1);
+}
+
 }  // namespace
 
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -64,6 +76,9 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         // The low four bits are the system's own; the command is in the rest.
         OnSysCommand(window, wParam & 0xFFF0);
         break;
+    case WM_NEXTDLGCTL:
+        OnNextDlgCtl(window, wParam, lParam);
+        return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }

@@ -5,7 +5,8 @@
 #include <windows.h>
 
 // The class's window procedure, also handed to the dialog box call as its dialog
-// procedure. Messages it does not handle go to DefWindowProcA.
+// procedure. Besides the commands it moves the focus when the dialog loop asks
+// (WM_NEXTDLGCTL); messages it does not handle go to DefWindowProcA.
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Centres the dialog, selects the first direction and trims the system menu. Returns 1

@@ -446,6 +446,14 @@ void ScenarioLayout() {
         Report(false, __LINE__, "class", "probe gave no answer");
     }
 
+    // Tab moves on to the next tab stop; a label's mnemonic to the box after it.
+    PostMessageA(kavo.Item(IDC_SOURCE_EDIT), WM_KEYDOWN, VK_TAB, 0x000F0001);
+    CHECK(WaitFor([&] { return Ask(&kavo.probe, dialog, PROBE_FOCUS, &focus) && focus.focus == kavo.Item(IDC_SOURCE_BROWSE); }));
+    PostMessageA(kavo.Item(IDC_SOURCE_BROWSE), WM_SYSCHAR, 'a', 0x20000000);
+    CHECK(WaitFor([&] { return Ask(&kavo.probe, dialog, PROBE_FOCUS, &focus) && focus.focus == kavo.Item(IDC_DEST_EDIT); }));
+    PostMessageA(kavo.Item(IDC_DEST_EDIT), WM_SYSCHAR, 'b', 0x20000000);
+    CHECK(WaitFor([&] { return Ask(&kavo.probe, dialog, PROBE_FOCUS, &focus) && focus.focus == kavo.Item(IDC_SOURCE_EDIT); }));
+
     // The dialog loop makes a button's mnemonic a click: Alt+L ticks the check box.
     PostMessageA(kavo.Item(IDC_SOURCE_EDIT), WM_SYSCHAR, 'l', 0x20000000);
     CHECK(WaitFor([&] { return Checked(kavo.Item(IDC_CONVERT_NEWLINES)); }));
