@@ -32,3 +32,8 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
   grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | $sudo tee -a /etc/locale.gen >/dev/null
   $sudo locale-gen >/dev/null
 fi
+
+# Messages follow the locale's encoding; the tests also try an EUC-JP locale.
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.eucjp$'; then
+  $sudo localedef -i ja_JP -f EUC-JP ja_JP.eucJP >/dev/null 2>&1 || true
+fi
