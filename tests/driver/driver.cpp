@@ -9,6 +9,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,24 @@ bool ReadBytes(const std::string &path, Bytes *bytes) {
 
 bool Exists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+// The names in a folder (given with its final backslash), sorted, joined by " | ".
+std::string Listing(const std::string &dir) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((dir + "*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = entry.cFileName;
+            if (name != "." && name != "..") names.push_back(name);
+        } while (FindNextFileA(search, &entry));
+        FindClose(search);
+    }
+    std::sort(names.begin(), names.end());
+    std::string out;
+    for (const std::string &name : names) out += (out.empty() ? "" : " | ") + name;
+    return out;
+}
+
 std::string Hex(const Bytes &bytes, size_t from) {
     std::string out;
     char cell[4];
@@ -110,9 +129,12 @@ std::string Hex(const Bytes &bytes, size_t from) {
 
 // Paths are in the ANSI code page; the log is UTF-8.
 std::string Printable(const std::string &path) {
-    wchar_t wide[MAX_PATH * 2];
-    int length = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH * 2);
-    return length > 0 ? Utf8(wide) : path;
+    int length = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, NULL, 0);
+    if (length <= 0) return path;
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, &wide[0], length);
+    wide.resize(static_cast<size_t>(length - 1));
+    return Utf8(wide);
 }
 
 void CheckBytes(const Bytes &expected, const std::string &path, int line) {
@@ -333,6 +355,9 @@ void Convert(Kavo *kavo, const std::string &source, const std::string &dest, con
 const wchar_t DONE_CAPTION[] = L"完了";
 const wchar_t DONE_TEXT[] = L"変換が完了しました。";
 const wchar_t ERROR_CAPTION[] = L"エラー";
+const wchar_t NOT_FOUND_TEXT[] = L"変換元ファイルが見つかりません。";
+const wchar_t CANNOT_OPEN_TEXT[] = L"変換先ファイルをオープンできません。";
+const wchar_t TEMP_FAILED_TEXT[] = L"Temp.datが作成できません。";
 
 // The scenarios.
 
@@ -708,21 +733,138 @@ void ScenarioHelp() {
     CHECK_MSG(status == 2, "exit status %lu", status);
 }
 
-// A program folder so deep that "Kavo.hlp" no longer fits after it (the program's own
-// shorter name still does): the help path stays empty, and nothing overruns.
-void ScenarioHelpTooLong(const std::string &deepExe) {
+// Program folders at the edge of MAX_PATH: in the deeper one "Temp.dat" and "Kavo.hlp" no
+// longer fit after the folder (the program's own shorter name still does), so the help
+// path stays empty and an in-place conversion says Temp.dat cannot be made, leaving the
+// source alone; one byte shallower both just fit. A conversion to another file needs no
+// Temp.dat and completes in either. Nothing is left or made beside the program.
+void ScenarioDeepFolder(const std::string &deepExe, bool tempFits) {
     Kavo kavo;
     if (!Start(&kavo, deepExe)) {
         Finish(&kavo);
         return;
     }
-    Click(kavo.Item(IDC_HELP_BUTTON));
-    HWND box = WaitForeignBox(kavo.Pid(), 1000);
-    if (box) {
-        std::wstring text = Text(GetDlgItem(box, 0xFFFF));
-        CHECK_MSG(text.find(L"Kavo.hlp") == std::wstring::npos, "help engine says \"%s\"", Utf8(text).c_str());
-        CloseHelpEngine(box);
+    if (!tempFits) {
+        Click(kavo.Item(IDC_HELP_BUTTON));
+        HWND box = WaitForeignBox(kavo.Pid(), 1000);
+        if (box) {
+            std::wstring text = Text(GetDlgItem(box, 0xFFFF));
+            CHECK_MSG(text.find(L"Kavo.hlp") == std::wstring::npos, "help engine says \"%s\"", Utf8(text).c_str());
+            CloseHelpEngine(box);
+        }
     }
+    std::string text = workDir + "deep.txt", out = workDir + "deep-out.txt";
+    WriteBytes(text, SJIS_CRLF);
+    Convert(&kavo, text, out, DONE_CAPTION, DONE_TEXT, PROBE_ICON_INFORMATION, __LINE__);
+    CHECK_BYTES(EUC_CRLF, out);
+    if (tempFits) {
+        Convert(&kavo, text, text, DONE_CAPTION, DONE_TEXT, PROBE_ICON_INFORMATION, __LINE__);
+        CHECK_BYTES(EUC_CRLF, text);
+    } else {
+        Convert(&kavo, text, text, ERROR_CAPTION, TEMP_FAILED_TEXT, PROBE_ICON_ERROR, __LINE__);
+        CHECK_BYTES(SJIS_CRLF, text);
+    }
+    std::string deepDir = deepExe.substr(0, deepExe.rfind('\\') + 1);
+    CHECK_MSG(Listing(deepDir) == "K.exe", "beside the program: %s", Listing(deepDir).c_str());
+    CHECK(!Exists(workDir + "Temp.dat"));
+    DeleteFileA(text.c_str());
+    DeleteFileA(out.c_str());
+    Click(kavo.Item(IDCANCEL));
+    DWORD status = Finish(&kavo);
+    CHECK_MSG(status == 2, "exit status %lu", status);
+}
+
+// Names longer than the boxes hand over. 変換(&C) reads each box cut to its first
+// MAX_PATH - 1 (259) bytes, so a longer name stands for the file its first 259 bytes
+// name: that file is read or written, and no other; a two-byte character the cut would
+// split is left out whole.
+void ScenarioLongNames() {
+    std::string dir = workDir + "long\\";
+    CreateDirectoryA(dir.c_str(), NULL);
+    const size_t most = MAX_PATH - 1;
+    std::string source = dir + std::string(most - dir.size(), 's');
+    std::string dest = dir + std::string(most - dir.size(), 'd');
+    std::string cutSource = dir + std::string(most - 1 - dir.size(), 'c');  // 258 bytes
+    std::string cutDest = dir + std::string(most - 1 - dir.size(), 'e');
+    WriteBytes(source, SJIS_CRLF);
+    WriteBytes(cutSource, SJIS_LF);
+    Kavo kavo;
+    if (!Start(&kavo, kavoPath)) {
+        Finish(&kavo);
+        return;
+    }
+    for (size_t length : {most, most + 1, most + 2, (size_t)1000, (size_t)5000}) {
+        int before = failed;
+        Convert(&kavo, source + std::string(length - most, 'x'), dest + std::string(length - most, 'y'), DONE_CAPTION,
+                DONE_TEXT, PROBE_ICON_INFORMATION, __LINE__);
+        CHECK_BYTES(EUC_CRLF, dest);
+        DeleteFileA(dest.c_str());
+        if (failed != before) printf("  with names of %u bytes\n", static_cast<unsigned>(length));
+    }
+    // The first 259 bytes name no file, or a file in a folder that does not exist.
+    Convert(&kavo, dir + std::string(1000, 'q'), dest, ERROR_CAPTION, NOT_FOUND_TEXT, PROBE_ICON_ERROR, __LINE__);
+    Convert(&kavo, source + "x", dir + "none\\" + std::string(1000, 'z'), ERROR_CAPTION, CANNOT_OPEN_TEXT,
+            PROBE_ICON_ERROR, __LINE__);
+    // 表 (95 5C) would take bytes 259 and 260: both names are cut before it, to 258 bytes.
+    Convert(&kavo, cutSource + "表" + std::string(100, 'x'), cutDest + "表.txt", DONE_CAPTION, DONE_TEXT,
+            PROBE_ICON_INFORMATION, __LINE__);
+    CHECK_BYTES(EUC_LF, cutDest);
+    std::string expected = cutSource.substr(dir.size()) + " | " + cutDest.substr(dir.size()) + " | " +
+                           source.substr(dir.size());
+    CHECK_MSG(Listing(dir) == expected, "in the folder: %s", Printable(Listing(dir)).c_str());
+    Click(kavo.Item(IDCANCEL));
+    DWORD status = Finish(&kavo);
+    CHECK_MSG(status == 2, "exit status %lu", status);
+}
+
+// Names whose Shift_JIS bytes include 0x5C as a second byte (表 95 5C, ソ 83 5C, 能 94 5C),
+// also at their very end, for the source, the destination and a file in the program's
+// folder (itself named so); an empty name; names of folders. Each gives its box, and
+// only the file the case names is written.
+void ScenarioOddNames() {
+    std::string folder = workDir + "表ソ能\\", other = workDir + "ソ\\";
+    CreateDirectoryA(folder.c_str(), NULL);
+    CreateDirectoryA(other.c_str(), NULL);
+    std::string source = folder + "一覧表", inPlace = folder + "ソ表能", dest = other + "予定表";
+    std::string besideProgram = programDir + "能力表";
+    WriteBytes(source, SJIS_CRLF);
+    WriteBytes(inPlace, SJIS_CRLF);
+    std::string folderName = folder.substr(0, folder.size() - 1), otherName = other.substr(0, other.size() - 1);
+    const struct {
+        std::string source, dest;
+        const wchar_t *caption, *text;
+        LONG icon;
+        std::string written;  // the file that then holds the conversion, if any
+    } cases[] = {
+        {source, dest, DONE_CAPTION, DONE_TEXT, PROBE_ICON_INFORMATION, dest},
+        {source, besideProgram, DONE_CAPTION, DONE_TEXT, PROBE_ICON_INFORMATION, besideProgram},
+        {inPlace, inPlace, DONE_CAPTION, DONE_TEXT, PROBE_ICON_INFORMATION, inPlace},
+        {"", dest, ERROR_CAPTION, NOT_FOUND_TEXT, PROBE_ICON_ERROR, ""},
+        {"", "", ERROR_CAPTION, NOT_FOUND_TEXT, PROBE_ICON_ERROR, ""},
+        {source, "", ERROR_CAPTION, CANNOT_OPEN_TEXT, PROBE_ICON_ERROR, ""},
+        {folderName, dest, ERROR_CAPTION, NOT_FOUND_TEXT, PROBE_ICON_ERROR, ""},
+        {folder, dest, ERROR_CAPTION, NOT_FOUND_TEXT, PROBE_ICON_ERROR, ""},
+        {otherName, otherName, ERROR_CAPTION, NOT_FOUND_TEXT, PROBE_ICON_ERROR, ""},
+        {source, otherName, ERROR_CAPTION, CANNOT_OPEN_TEXT, PROBE_ICON_ERROR, ""},
+        {source, programDir, ERROR_CAPTION, CANNOT_OPEN_TEXT, PROBE_ICON_ERROR, ""},
+    };
+    Kavo kavo;
+    if (!Start(&kavo, kavoPath)) {
+        Finish(&kavo);
+        return;
+    }
+    for (const auto &c : cases) {
+        int before = failed;
+        Convert(&kavo, c.source, c.dest, c.caption, c.text, c.icon, __LINE__);
+        if (!c.written.empty()) CHECK_BYTES(EUC_CRLF, c.written);
+        if (failed != before)
+            printf("  with \"%s\" -> \"%s\"\n", Printable(c.source).c_str(), Printable(c.dest).c_str());
+    }
+    CHECK_BYTES(SJIS_CRLF, source);
+    CHECK_MSG(Listing(folder) == "ソ表能 | 一覧表" && Listing(other) == "予定表" &&
+                  Listing(programDir) == "ソフト表.exe | 能力表",
+              "files: %s / %s / %s", Printable(Listing(folder)).c_str(), Printable(Listing(other)).c_str(),
+              Printable(Listing(programDir)).c_str());
     Click(kavo.Item(IDCANCEL));
     DWORD status = Finish(&kavo);
     CHECK_MSG(status == 2, "exit status %lu", status);
@@ -953,33 +1095,44 @@ int main(int argc, char **argv) {
     std::string source = workDir + "入力.txt", other = workDir + "既存.txt";
     WriteBytes(source, SJIS_CRLF);
     WriteBytes(other, EUC_LF);
-    // A folder of MAX_PATH - 7 bytes with its backslash: "K.exe" fits after it, "Kavo.hlp" not.
-    std::string deepExe;
-    if (workDir.size() + 2 < MAX_PATH - 7) {
-        std::string deepDir = workDir + std::string(MAX_PATH - 7 - workDir.size() - 1, 'd') + "\\";
+    // Program folders of MAX_PATH - 9 and MAX_PATH - 8 bytes with their backslash: an
+    // 8-byte name ("Temp.dat", "Kavo.hlp") and its terminator just fit after the first, not
+    // after the second; "K.exe" fits after both.
+    static std::string deepExe[2];
+    for (int deeper = 0; deeper < 2; deeper++) {
+        size_t dirLength = MAX_PATH - 9 + deeper;
+        if (workDir.size() + 2 >= dirLength) continue;
+        std::string deepDir = workDir + std::string(dirLength - workDir.size() - 1, deeper ? 'e' : 'd') + "\\";
         if (CreateDirectoryA(deepDir.c_str(), NULL) && CopyFileA(built.c_str(), (deepDir + "K.exe").c_str(), FALSE))
-            deepExe = deepDir + "K.exe";
+            deepExe[deeper] = deepDir + "K.exe";
     }
 
     struct Step {
         const char *name;
         void (*run)();
     };
-    static std::string pickSource, pickOther, deep;
+    static std::string pickSource, pickOther;
     pickSource = source;
     pickOther = other;
-    deep = deepExe;
     const Step steps[] = {
         {"layout", ScenarioLayout},
         {"convert", ScenarioConvert},
         {"pickers", [] { ScenarioPickers(pickSource, pickOther); }},
         {"help", ScenarioHelp},
-        {"help-deep", [] {
-             if (deep.empty())
+        {"deep-fits", [] {
+             if (deepExe[0].empty())
                  Report(false, __LINE__, "deep folder", "cannot be made");
              else
-                 ScenarioHelpTooLong(deep);
+                 ScenarioDeepFolder(deepExe[0], true);
          }},
+        {"deep", [] {
+             if (deepExe[1].empty())
+                 Report(false, __LINE__, "deep folder", "cannot be made");
+             else
+                 ScenarioDeepFolder(deepExe[1], false);
+         }},
+        {"long-names", ScenarioLongNames},
+        {"odd-names", ScenarioOddNames},
         {"close", ScenarioClose},
         {"resources", [] { ScenarioResources(kavoPath); }},
     };
