@@ -116,8 +116,12 @@ int main(int argc, char **argv) {
             ProgramState.direction = (unsigned char)direction;
             ProgramState.convertNewlines = (unsigned char)newlines;
             std::vector<double> ours, cps;
+            // Both write a new file each time: truncating the last round's output would add
+            // the freeing of its pages to whichever ran second.
             for (int r = 0; r < rounds; r++) {
+                unlink(copy.c_str());
                 cps.push_back(Copy(files[direction], copy.c_str()));
+                unlink(dest.c_str());
                 ours.push_back(ConvertFileToFile(files[direction], dest.c_str()));
             }
             std::string what = std::string(names[direction]) + (newlines ? ", newlines converted" : "");
