@@ -35,10 +35,23 @@ HANDLE Inheritable(const std::string &path, DWORD access, DWORD disposition) {
                        FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
-// Quotes every argument; the tests' arguments hold no quotes or trailing backslashes.
+// Quotes every argument. Backslashes before the closing quote are doubled, as the
+// runtime's parser expects, so that a folder name may end in one; the second byte of a
+// two-byte character is not one, though it may be 0x5C. The arguments hold no quotes.
 std::string CommandLine(const std::string &program, const std::vector<std::string> &args) {
     std::string line = "\"" + program + "\"";
-    for (const std::string &arg : args) line += " \"" + arg + "\"";
+    for (const std::string &arg : args) {
+        size_t trailing = 0;
+        for (size_t i = 0; i < arg.size(); i++) {
+            if (IsDBCSLeadByte(static_cast<BYTE>(arg[i])) && i + 1 < arg.size()) {
+                i++;
+                trailing = 0;
+            } else {
+                trailing = arg[i] == '\\' ? trailing + 1 : 0;
+            }
+        }
+        line += " \"" + arg + std::string(trailing, '\\') + "\"";
+    }
     return line;
 }
 
