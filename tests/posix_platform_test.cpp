@@ -1,5 +1,6 @@
 // The conversion job on real files through the POSIX platform: the destination that is
-// the open source under another name is refused before anything is truncated.
+// the open source under another name is refused before anything is truncated; empty
+// names and folders are refused without anything being written.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
@@ -101,25 +102,39 @@ TEST_F(PosixJobTest, InPlaceThroughTempDat) {
     EXPECT_FALSE(Exists(dir + "/Temp.dat"));
 }
 
-// Real files the system refuses: a missing source, a folder as source or destination,
-// a destination in a missing folder.
+// Real files and names the system refuses: a missing source, an empty name, a folder as
+// source, destination or both (also with a final separator), a destination in a missing
+// folder, a folder where Temp.dat would go. Nothing is created and the source stays.
 TEST_F(PosixJobTest, RefusedFiles) {
+    ASSERT_EQ(mkdir((dir + "/prog").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((dir + "/prog/Temp.dat").c_str(), 0755), 0);
+    snprintf(ProgramState.programDir, sizeof ProgramState.programDir, "%s/prog/", dir.c_str());
+    const std::string sub = dir + "/sub";
     struct {
         std::string source, dest;
         const char *message;
     } cases[] = {
         {dir + "/missing.txt", dir + "/out.txt", MessageTable[MSG_SOURCE_NOT_FOUND]},
-        {dir + "/sub", dir + "/out.txt", MessageTable[MSG_SOURCE_NOT_FOUND]},
-        {source, dir + "/sub", MessageTable[MSG_DEST_OPEN_FAILED]},
+        {"", dir + "/out.txt", MessageTable[MSG_SOURCE_NOT_FOUND]},
+        {source, "", MessageTable[MSG_DEST_OPEN_FAILED]},
+        {"", "", MessageTable[MSG_SOURCE_NOT_FOUND]},
+        {sub, dir + "/out.txt", MessageTable[MSG_SOURCE_NOT_FOUND]},
+        {sub + "/", dir + "/out.txt", MessageTable[MSG_SOURCE_NOT_FOUND]},
+        {sub, sub, MessageTable[MSG_SOURCE_NOT_FOUND]},
+        {source, sub, MessageTable[MSG_DEST_OPEN_FAILED]},
+        {source, sub + "/", MessageTable[MSG_DEST_OPEN_FAILED]},
         {source, dir + "/none/out.txt", MessageTable[MSG_DEST_OPEN_FAILED]},
+        {source, source, TEMP_CREATE_FAILED},
     };
     for (const auto &c : cases) {
         messages.clear();
         ConvertFile(nullptr, c.source.c_str(), c.dest.c_str());
-        EXPECT_EQ(messages, std::vector<std::string>{c.message}) << c.source << " -> " << c.dest;
+        EXPECT_EQ(messages, std::vector<std::string>{c.message}) << "'" << c.source << "' -> '" << c.dest << "'";
         EXPECT_FALSE(Exists(dir + "/out.txt"));
         EXPECT_TRUE(SameBytes(text, Read(source)));
     }
+    EXPECT_EQ(rmdir(sub.c_str()), 0) << "the folder is not empty";
+    EXPECT_EQ(rmdir((dir + "/prog/Temp.dat").c_str()), 0) << "the folder is not empty";
 }
 
 }  // namespace
