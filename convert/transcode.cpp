@@ -152,7 +152,7 @@ size_t ConvertBlocks(const unsigned char *in, size_t length, int newlines, int s
                      size_t *consumed, Special special) {
     const uint64_t EVEN = 0x5555555555555555ULL;
     const __m128i stopBytes = Bytes(stop);
-    alignas(16) unsigned char converted[64 + 16];
+    alignas(16) unsigned char converted[64 + 64] = {};  // room to read 64 from any offset
     size_t i = 0;
     unsigned char *o = out;
     uint64_t carry = 0;  // 1: the first byte is the second byte of a character begun before
@@ -212,11 +212,12 @@ size_t ConvertBlocks(const unsigned char *in, size_t length, int newlines, int s
             continue;
         }
 
-        // Copies the converted bytes [from, to) to o, sixteen at a time; the output has
-        // room for the spare bytes, which later writes replace.
+        // Copies the converted bytes [from, to) to o. It always moves 64, without a loop
+        // whose count the branch predictor would have to guess; the output has room for
+        // the spare bytes, which later writes replace.
         auto copy = [&](size_t from, size_t to) {
-            for (size_t k = from; k < to; k += 16)
-                _mm_storeu_si128((__m128i *)(o + (k - from)), _mm_loadu_si128((const __m128i *)(converted + k)));
+            for (int q = 0; q < 4; q++)
+                _mm_storeu_si128((__m128i *)(o + 16 * q), _mm_loadu_si128((const __m128i *)(converted + from + 16 * q)));
             o += to - from;
         };
         size_t done = 0;
@@ -314,7 +315,7 @@ TranscodeResult TranscodeStream(PlatformFile input, PlatformFile output) {
     // is lost. One spare input byte carries a character cut by the end of a block.
     enum { PAGE = 4096 };
     static unsigned char inBlock[TRANSCODE_BLOCK_SIZE + 1];
-    static unsigned char outBlock[PAGE + 2 * (TRANSCODE_BLOCK_SIZE + 1) + 16];
+    static unsigned char outBlock[PAGE + TranscodeOutputCapacity(TRANSCODE_BLOCK_SIZE + 1)];
     const unsigned char direction = ProgramState.direction;
     const unsigned char convertNewlines = ProgramState.convertNewlines;
     size_t carried = 0;

@@ -14,8 +14,8 @@ enum { TRANSCODE_BLOCK_SIZE = 64 * 1024 };
 
 // Bytes `out` must hold for an input of `length` bytes: two for every input byte (a
 // half-width katakana byte or an LF under the newline rule doubles) plus room for the
-// 16-byte stores of the fast paths.
-inline size_t TranscodeOutputCapacity(size_t length) { return 2 * length + 16; }
+// whole-vector stores of the fast paths.
+constexpr size_t TranscodeOutputCapacity(size_t length) { return 2 * length + 64; }
 
 // Converts in[0, length) into out and returns the number of bytes written there.
 // `direction` 0 is Shift_JIS to EUC-JP, anything else EUC-JP to Shift_JIS; the newline
