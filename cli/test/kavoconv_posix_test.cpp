@@ -1,5 +1,5 @@
 // kavoconv on POSIX: a full device, links to the source, the private folder for in-place
-// conversions, and messages in the locale's encoding.
+// conversions (also one too deep for Temp.dat), and messages in the locale's encoding.
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -105,6 +105,28 @@ TEST_F(KavoconvTest, UnsafeOrMissingPrivateFolderRefusesTheTemporaryFile) {
     EXPECT_EQ(EntriesIn(File("shared")), 0u);
     EXPECT_FALSE(fs::exists(File("Temp.dat")));
     EXPECT_EQ(ReadBytes(File("text.txt")), SJIS);
+}
+
+// The temporary path is CACHE/kavo/XXXXXX/Temp.dat, 21 bytes longer than the cache folder.
+// With a cache folder of 238 bytes it just fits in 259; one byte more and the in-place
+// conversion is refused, the source unchanged. The private folder goes either way.
+TEST_F(KavoconvTest, CacheFolderTooDeepForTempDat) {
+    const std::string cacheHome = getenv("XDG_CACHE_HOME");
+    const std::string prefix = File("");
+    for (size_t length : {238, 239}) {
+        SCOPED_TRACE(std::to_string(length) + "-byte cache folder");
+        const std::string deep = prefix + std::string(length - prefix.size(), length == 238 ? 'f' : 'n');
+        fs::create_directories(deep);
+        SetEnv("XDG_CACHE_HOME", deep.c_str());
+        WriteBytes(File("text.txt"), SJIS);
+        CommandResult r = Convert({File("text.txt"), File("text.txt")});
+        const bool fits = length == 238;
+        EXPECT_EQ(r.status, fits ? 0 : 1);
+        EXPECT_EQ(r.err, fits ? "" : Message("Temp.datが作成できません。"));
+        EXPECT_EQ(ReadBytes(File("text.txt")), fits ? EUC : SJIS);
+        EXPECT_EQ(EntriesIn(deep + "/kavo"), 0u);
+    }
+    SetEnv("XDG_CACHE_HOME", cacheHome.c_str());
 }
 
 // /proc/version reads, but a write to it fails even for root: the copy back fails.
