@@ -31,10 +31,15 @@ sjis = text.replace("\r\n", "\n").replace("\n", "\r\n").encode("shift_jis")
 euc = text.replace("\r\n", "\n").encode("euc_jp")
 
 def repeat(unit, path):
+    # Whole lines only, so that no character is cut at the end.
     with open(path, "wb") as f:
         written = 0
         while written < size:
             chunk = unit[: size - written]
+            if len(chunk) < len(unit):
+                chunk = chunk[: chunk.rfind(b"\n") + 1]
+                if not chunk:
+                    break
             f.write(chunk)
             written += len(chunk)
 
@@ -42,7 +47,7 @@ repeat(sjis, f"{outdir}/sjis-crlf.txt")
 repeat(euc, f"{outdir}/euc-lf.txt")
 ascii_bytes = sum(1 for b in sjis if b < 0x80)
 print(f"corpus: {len(sjis)} bytes of Shift_JIS text, {100 * ascii_bytes / len(sjis):.0f} % ASCII bytes; "
-      f"repeated to {size} bytes in {outdir}")
+      f"repeated up to {size} bytes, in whole lines, in {outdir}")
 PY
 find /usr/share/man/ja -name '*.gz' -print0 | sort -z | xargs -0 zcat -f 2>/dev/null |
   python3 -c "$build" "$size_mib" "$outdir"
