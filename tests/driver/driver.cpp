@@ -776,8 +776,8 @@ void ScenarioDeepFolder(const std::string &deepExe, bool tempFits) {
 
 // Names longer than the boxes hand over. 変換(&C) reads each box cut to its first
 // MAX_PATH - 1 (259) bytes, so a longer name stands for the file its first 259 bytes
-// name: that file is read or written, and no other; a two-byte character the cut would
-// split is left out whole.
+// name: that file is read or written, and no other, and two names alike in those bytes
+// are one (in place); a two-byte character the cut would split is left out whole.
 void ScenarioLongNames() {
     std::string dir = workDir + "long\\";
     CreateDirectoryA(dir.c_str(), NULL);
@@ -805,6 +805,10 @@ void ScenarioLongNames() {
     Convert(&kavo, dir + std::string(1000, 'q'), dest, ERROR_CAPTION, NOT_FOUND_TEXT, PROBE_ICON_ERROR, __LINE__);
     Convert(&kavo, source + "x", dir + "none\\" + std::string(1000, 'z'), ERROR_CAPTION, CANNOT_OPEN_TEXT,
             PROBE_ICON_ERROR, __LINE__);
+    // Two names that differ only after byte 259 are cut to one: a conversion in place.
+    Convert(&kavo, source + "x", source + "y", DONE_CAPTION, DONE_TEXT, PROBE_ICON_INFORMATION, __LINE__);
+    CHECK_BYTES(EUC_CRLF, source);
+    CHECK(!Exists(programDir + "Temp.dat"));
     // 表 (95 5C) would take bytes 259 and 260: both names are cut before it, to 258 bytes.
     Convert(&kavo, cutSource + "表" + std::string(100, 'x'), cutDest + "表.txt", DONE_CAPTION, DONE_TEXT,
             PROBE_ICON_INFORMATION, __LINE__);
