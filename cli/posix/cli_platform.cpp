@@ -2,10 +2,9 @@
 // under $XDG_CACHE_HOME/kavo (else ~/.cache/kavo), mode 0700, so the temporary file is
 // never a predictable name in a shared folder nor one that two runs share.
 #include "cli_platform.h"
+#include "locale_text.h"
 
 #include <errno.h>
-#include <iconv.h>
-#include <langinfo.h>
 #include <locale.h>
 #include <pwd.h>
 #include <stdio.h>
@@ -56,27 +55,6 @@ int MakePrivateDir(const char *path) {
     return (info.st_mode & 0777) == 0700 || chmod(path, 0700) == 0;
 }
 
-void WriteConverted(iconv_t cd, const char *text) {
-    if (cd == (iconv_t)-1) {
-        fputs(text, stderr);
-        return;
-    }
-    char *in = const_cast<char *>(text);
-    size_t inLeft = strlen(text);
-    while (inLeft > 0) {
-        char converted[256];
-        char *out = converted;
-        size_t outLeft = sizeof converted;
-        size_t result = iconv(cd, &in, &inLeft, &out, &outLeft);
-        fwrite(converted, 1, sizeof converted - outLeft, stderr);
-        if (result == (size_t)-1 && errno != E2BIG) {
-            fputc(*in, stderr);  // no equivalent in the locale's encoding: keep the byte
-            in++;
-            inLeft--;
-        }
-    }
-}
-
 }  // namespace
 
 void CliInit(void) { setlocale(LC_ALL, ""); }
@@ -111,10 +89,7 @@ void CliWriteError(const char *prefix, const char *text, CliTextKind kind) {
     if (kind == CLI_PATH_TEXT) {
         fputs(text, stderr);  // file names are bytes; the terminal shows them as ls would
     } else {
-        const char *codeset = nl_langinfo(CODESET);
-        iconv_t cd = strcmp(codeset, "UTF-8") == 0 ? (iconv_t)-1 : iconv_open(codeset, "UTF-8");
-        WriteConverted(cd, text);
-        if (cd != (iconv_t)-1) iconv_close(cd);
+        WriteInLocale(stderr, text);
     }
     fputc('\n', stderr);
     fflush(stderr);

@@ -2,6 +2,7 @@
 // the Windows program (a source may be shared only with readers, an output with nobody)
 // are kept in a small table of the files this process has open, by device and inode.
 #include "platform.h"
+#include "locale_text.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -82,7 +83,8 @@ int CopyContents(int from, int to) {
     }
 }
 
-// Hands text over in the locale's encoding; bytes it cannot convert are passed as they are.
+}  // namespace
+
 void WriteInLocale(FILE *stream, const char *text) {
     iconv_t cd = iconv_open(nl_langinfo(CODESET), "UTF-8");
     if (cd == (iconv_t)-1) {
@@ -105,8 +107,6 @@ void WriteInLocale(FILE *stream, const char *text) {
     }
     iconv_close(cd);
 }
-
-}  // namespace
 
 int PlatformOpenSource(const char *path, PlatformFile *file) {
     OpenFile *slot = FreeSlot();
