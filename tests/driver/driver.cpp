@@ -865,6 +865,7 @@ void ScenarioOddNames() {
             printf("  with \"%s\" -> \"%s\"\n", Printable(c.source).c_str(), Printable(c.dest).c_str());
     }
     CHECK_BYTES(SJIS_CRLF, source);
+    CHECK_BYTES(EUC_CRLF, dest);  // as the first case wrote it
     CHECK_MSG(Listing(folder) == "ソ表能 | 一覧表" && Listing(other) == "予定表" &&
                   Listing(programDir) == "ソフト表.exe | 能力表",
               "files: %s / %s / %s", Printable(Listing(folder)).c_str(), Printable(Listing(other)).c_str(),
