@@ -226,6 +226,9 @@ TEST_F(KavoconvTest, PathsLongerThan259BytesAreRefused) {
         if (fits) {
             EXPECT_EQ(ReadBytes(source), EUC_CRLF);
         }
+        // With a standard stream on the other side.
+        EXPECT_EQ(Convert({source, "-"}).err, fits ? "" : Message("変換元ファイルが見つかりません。"));
+        EXPECT_EQ(Convert({"-", dest}).err, fits ? "" : Message("変換先ファイルをオープンできません。"));
     }
     std::error_code error;
     size_t written = 0;
