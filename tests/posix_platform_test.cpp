@@ -104,7 +104,8 @@ TEST_F(PosixJobTest, InPlaceThroughTempDat) {
 
 // Real files and names the system refuses: a missing source, an empty name, a folder as
 // source, destination or both (also with a final separator), a destination in a missing
-// folder, a folder where Temp.dat would go. Nothing is created and the source stays.
+// folder, a folder where Temp.dat would go, Temp.dat itself in place. Nothing is created
+// and the source stays.
 TEST_F(PosixJobTest, RefusedFiles) {
     ASSERT_EQ(mkdir((dir + "/prog").c_str(), 0755), 0);
     ASSERT_EQ(mkdir((dir + "/prog/Temp.dat").c_str(), 0755), 0);
@@ -135,6 +136,14 @@ TEST_F(PosixJobTest, RefusedFiles) {
     }
     EXPECT_EQ(rmdir(sub.c_str()), 0) << "the folder is not empty";
     EXPECT_EQ(rmdir((dir + "/prog/Temp.dat").c_str()), 0) << "the folder is not empty";
+
+    // Temp.dat itself in place: open as the source, it is not also truncated as the output.
+    const std::string temp = dir + "/prog/Temp.dat";
+    Write(temp, text);
+    messages.clear();
+    ConvertFile(nullptr, temp.c_str(), temp.c_str());
+    EXPECT_EQ(messages, std::vector<std::string>{TEMP_CREATE_FAILED});
+    EXPECT_TRUE(SameBytes(text, Read(temp)));
 }
 
 }  // namespace

@@ -864,6 +864,13 @@ void ScenarioOddNames() {
         if (failed != before)
             printf("  with \"%s\" -> \"%s\"\n", Printable(c.source).c_str(), Printable(c.dest).c_str());
     }
+    // Temp.dat itself converted in place: it is open as the source, so it cannot also be
+    // created (and truncated) as the temporary file.
+    std::string temp = programDir + "Temp.dat";
+    WriteBytes(temp, SJIS_CRLF);
+    Convert(&kavo, temp, temp, ERROR_CAPTION, TEMP_FAILED_TEXT, PROBE_ICON_ERROR, __LINE__);
+    CHECK_BYTES(SJIS_CRLF, temp);
+    DeleteFileA(temp.c_str());
     CHECK_BYTES(SJIS_CRLF, source);
     CHECK_BYTES(EUC_CRLF, dest);  // as the first case wrote it
     CHECK_MSG(Listing(folder) == "ソ表能 | 一覧表" && Listing(other) == "予定表" &&
