@@ -127,14 +127,19 @@ std::string Hex(const Bytes &bytes, size_t from) {
     return out.empty() ? "(end)" : out;
 }
 
+std::wstring Wide(const std::string &ansi) {
+    int length = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, NULL, 0);
+    if (length <= 0) return std::wstring();
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &wide[0], length);
+    wide.resize(static_cast<size_t>(length - 1));
+    return wide;
+}
+
 // Paths are in the ANSI code page; the log is UTF-8.
 std::string Printable(const std::string &path) {
-    int length = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, NULL, 0);
-    if (length <= 0) return path;
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, &wide[0], length);
-    wide.resize(static_cast<size_t>(length - 1));
-    return Utf8(wide);
+    std::wstring wide = Wide(path);
+    return wide.empty() ? path : Utf8(wide);
 }
 
 void CheckBytes(const Bytes &expected, const std::string &path, int line) {
@@ -333,11 +338,8 @@ bool Dismiss(HWND box, int button) {
     return WaitFor([&] { return !IsWindow(box); });
 }
 
-// Fills both name boxes, presses 変換(&C) and answers the one box that must follow.
-void Convert(Kavo *kavo, const std::string &source, const std::string &dest, const wchar_t *caption,
-             const wchar_t *text, LONG icon, int line) {
-    SetText(kavo->Item(IDC_SOURCE_EDIT), source.c_str());
-    SetText(kavo->Item(IDC_DEST_EDIT), dest.c_str());
+// Presses 変換(&C) and answers the one box that must follow.
+void PressConvert(Kavo *kavo, const wchar_t *caption, const wchar_t *text, LONG icon, int line) {
     Click(kavo->Item(IDOK));
     Box box;
     if (!WaitBox(kavo, kavo->dialog, &box)) {
@@ -350,6 +352,14 @@ void Convert(Kavo *kavo, const std::string &source, const std::string &dest, con
     Report(box.icon == icon, line, "message box icon", "expected %ld, got %ld", icon, box.icon);
     Report(box.ownerDisabled, line, "dialog disabled while the box shows", "");
     Report(Dismiss(box.window, IDOK), line, "message box dismissed", "");
+}
+
+// Fills both name boxes, presses 変換(&C) and answers the one box that must follow.
+void Convert(Kavo *kavo, const std::string &source, const std::string &dest, const wchar_t *caption,
+             const wchar_t *text, LONG icon, int line) {
+    SetText(kavo->Item(IDC_SOURCE_EDIT), source.c_str());
+    SetText(kavo->Item(IDC_DEST_EDIT), dest.c_str());
+    PressConvert(kavo, caption, text, icon, line);
 }
 
 const wchar_t DONE_CAPTION[] = L"完了";
@@ -823,8 +833,8 @@ void ScenarioLongNames() {
 
 // Names whose Shift_JIS bytes include 0x5C as a second byte (表 95 5C, ソ 83 5C, 能 94 5C),
 // also at their very end, for the source, the destination and a file in the program's
-// folder (itself named so); an empty name; names of folders. Each gives its box, and
-// only the file the case names is written.
+// folder (itself named so); an empty name; names of folders; Temp.dat itself; a name the
+// code page cannot hold. Each gives its box, and only the file the case names is written.
 void ScenarioOddNames() {
     std::string folder = workDir + "表ソ能\\", other = workDir + "ソ\\";
     CreateDirectoryA(folder.c_str(), NULL);
@@ -871,6 +881,15 @@ void ScenarioOddNames() {
     Convert(&kavo, temp, temp, ERROR_CAPTION, TEMP_FAILED_TEXT, PROBE_ICON_ERROR, __LINE__);
     CHECK_BYTES(SJIS_CRLF, temp);
     DeleteFileA(temp.c_str());
+    // A destination typed with characters the ANSI code page cannot hold (é, ŵ): the name
+    // the box hands over cannot be opened, and no file is written under a look-alike name
+    // either (the listing below).
+    SetText(kavo.Item(IDC_SOURCE_EDIT), source.c_str());
+    DWORD_PTR result = 0;
+    std::wstring foreign = Wide(other) + L"caf\u00E9\u0175.txt";
+    SendMessageTimeoutW(kavo.Item(IDC_DEST_EDIT), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(foreign.c_str()),
+                        SMTO_ABORTIFHUNG, TIMEOUT_MS, &result);
+    PressConvert(&kavo, ERROR_CAPTION, CANNOT_OPEN_TEXT, PROBE_ICON_ERROR, __LINE__);
     CHECK_BYTES(SJIS_CRLF, source);
     CHECK_BYTES(EUC_CRLF, dest);  // as the first case wrote it
     CHECK_MSG(Listing(folder) == "ソ表能 | 一覧表" && Listing(other) == "予定表" &&
