@@ -1,6 +1,7 @@
 # Source this to get a fresh, private Wine prefix set up for the Japanese program:
 # code page 932, the Japanese fonts the dialog names, a title bar drawn without a window
 # manager. Needs a display (run it under xvfb-run). Call kavo_wine_cleanup when done.
+# KAVO_WINE_ROOT, when set, names a folder whose prefix is kept between runs.
 #   . scripts/wine-env.sh && kavo_wine_setup
 export LC_ALL=ja_JP.UTF-8
 export WINEDEBUG=-all
@@ -9,6 +10,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 kavo_wine_setup() {
     if [ -z "${KAVO_WINE_ROOT:-}" ]; then
         KAVO_WINE_ROOT=$(mktemp -d)
+        KAVO_WINE_TEMPORARY=1
         export KAVO_WINE_ROOT
     fi
     mkdir -p "$KAVO_WINE_ROOT" || return 1
@@ -40,8 +42,13 @@ kavo_wine_setup() {
     return 0
 }
 
+# Stops the prefix's Wine processes; removes the prefix only when kavo_wine_setup made it
+# (a KAVO_WINE_ROOT given by the caller is kept for the next run).
 kavo_wine_cleanup() {
     [ -n "${WINEPREFIX:-}" ] && wineserver -k >/dev/null 2>&1
-    [ -n "${KAVO_WINE_ROOT:-}" ] && rm -rf "$KAVO_WINE_ROOT"
-    unset KAVO_WINE_ROOT
+    if [ -n "${KAVO_WINE_TEMPORARY:-}" ] && [ -n "${KAVO_WINE_ROOT:-}" ]; then
+        rm -rf "$KAVO_WINE_ROOT"
+        unset KAVO_WINE_ROOT KAVO_WINE_TEMPORARY
+    fi
+    return 0
 }
