@@ -132,11 +132,9 @@ void ConvertStream(const char *source, const char *dest) {
 void ConvertInPlace(const char *source, const char *dest) {
     char tempPath[MAX_PATH + 1];
     if (!CliCreateWorkDir(ProgramState.programDir)) {
-        // No private folder: a programDir with no room left for the temporary name makes
-        // the job report that it cannot create the temporary file, after its usual source
-        // check. The current folder is never used instead.
-        memset(ProgramState.programDir, '/', MAX_PATH);
-        ProgramState.programDir[MAX_PATH] = '\0';
+        // No private folder: with an empty programDir the job reports that it cannot
+        // create the temporary file, after its usual source check. The current folder is
+        // never used instead.
         ConvertFile(nullptr, source, dest);
         return;
     }

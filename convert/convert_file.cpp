@@ -32,6 +32,9 @@ void ShowError(PlatformWindow owner, const char *text) {
 int BuildTempPath(char *out) {
     size_t dirLength = strlen(ProgramState.programDir);
     out[0] = '\0';
+    // With no folder of the program's own, a bare "Temp.dat" would land in whatever folder
+    // is current and could overwrite a file of the user's there.
+    if (dirLength == 0) return 0;
     if (dirLength + sizeof TEMP_FILE_NAME > MAX_PATH) return 0;  // sizeof counts the terminator
     memcpy(out, ProgramState.programDir, dirLength);
     memcpy(out + dirLength, TEMP_FILE_NAME, sizeof TEMP_FILE_NAME);

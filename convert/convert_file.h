@@ -22,7 +22,8 @@ extern const char CONVERSION_COMPLETED[];
 extern const char COMPLETED_CAPTION[];
 
 // Builds ProgramState.programDir followed by TEMP_FILE_NAME into out (MAX_PATH + 1 bytes).
-// Returns 0, with out empty, when the path would not fit in MAX_PATH bytes.
+// Returns 0, with out empty, when programDir is empty (the program's folder is unknown) or
+// the path would not fit in MAX_PATH bytes.
 int BuildTempPath(char *out);
 
 // Converts sourcePath into destPath with the settings in ProgramState; when the two names

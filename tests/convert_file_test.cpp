@@ -107,16 +107,17 @@ TEST_F(ConvertFileTest, MissingAndEmptyNames) {
     EXPECT_TRUE(SameBytes(OLD_DEST, fake::File(DEST)));
 }
 
-// programDir + "Temp.dat" must fit in MAX_PATH bytes with its terminator; one byte more
-// and the job reports that Temp.dat cannot be made, without trying to create anything.
+// programDir + "Temp.dat" must fit in MAX_PATH bytes with its terminator; one byte more,
+// or no programDir at all (a bare name would land in the current folder), and the job
+// reports that Temp.dat cannot be made, without trying to create anything.
 TEST_F(ConvertFileTest, TemporaryPathLengthCheck) {
-    for (size_t dirLength : {(size_t)MAX_PATH - 9, (size_t)MAX_PATH - 8, (size_t)MAX_PATH}) {
+    for (size_t dirLength : {(size_t)0, (size_t)MAX_PATH - 9, (size_t)MAX_PATH - 8, (size_t)MAX_PATH}) {
         Fresh();
-        std::string dir = "C:\\" + std::string(dirLength - 4, 'd') + "\\";
+        std::string dir = dirLength ? "C:\\" + std::string(dirLength - 4, 'd') + "\\" : "";
         strcpy(ProgramState.programDir, dir.c_str());
         ConvertFile(Owner(), SOURCE, SOURCE);
         SCOPED_TRACE("programDir of " + std::to_string(dirLength) + " bytes");
-        if (dirLength + 9 <= (size_t)MAX_PATH) {
+        if (dirLength > 0 && dirLength + 9 <= (size_t)MAX_PATH) {
             EXPECT_EQ(fake::Trace().back(), Message(CONVERSION_COMPLETED));
             EXPECT_TRUE(SameBytes(converted, fake::File(SOURCE)));
         } else {
