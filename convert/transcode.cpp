@@ -168,48 +168,54 @@ size_t ConvertBlocks(const unsigned char *in, size_t length, int newlines, int s
             firsts |= (uint64_t)(unsigned)_mm_movemask_epi8(FirstBytes<DIRECTION>(s1[q])) << (16 * q);
             if (newlines) stops |= (uint64_t)(unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(s1[q], stopBytes)) << (16 * q);
         }
-        if ((high | stops | carry) == 0) {  // ASCII only
-            for (int q = 0; q < 4; q++) _mm_storeu_si128((__m128i *)(o + 16 * q), s1[q]);
-            o += 64;
-            i += 64;
-            continue;
-        }
-        // In a run of bytes that can begin a two-byte unit, the first does, the next is its
-        // second byte, and so on. Adding a run's start bit carries through the run and
-        // clears it, which picks out the runs that start on an even position. The EUC-JP
-        // katakana prefix begins a two-byte unit too, though not a character.
-        uint64_t units = firsts;
-        if (DIRECTION == EucToSjis) units = high;
-        uint64_t candidates = units & ~carry;
-        uint64_t starts = candidates & ~(candidates << 1);
-        uint64_t evenRuns = candidates & ~(candidates + (starts & EVEN));
-        uint64_t leads = (evenRuns & EVEN) | (candidates & ~evenRuns & ~EVEN);
-        uint64_t trails = (leads << 1) | carry;
-        uint64_t specials = ((high & ~firsts) | stops) & ~trails;
+        uint64_t specials;
+        if ((high | carry) == 0) {  // ASCII only: nothing to convert but the line ends
+            if (stops == 0) {
+                for (int q = 0; q < 4; q++) _mm_storeu_si128((__m128i *)(o + 16 * q), s1[q]);
+                o += 64;
+                i += 64;
+                continue;
+            }
+            for (int q = 0; q < 4; q++) _mm_store_si128((__m128i *)(converted + 16 * q), s1[q]);
+            specials = stops;
+        } else {
+            // In a run of bytes that can begin a two-byte unit, the first does, the next is its
+            // second byte, and so on. Adding a run's start bit carries through the run and
+            // clears it, which picks out the runs that start on an even position. The EUC-JP
+            // katakana prefix begins a two-byte unit too, though not a character.
+            uint64_t units = firsts;
+            if (DIRECTION == EucToSjis) units = high;
+            uint64_t candidates = units & ~carry;
+            uint64_t starts = candidates & ~(candidates << 1);
+            uint64_t evenRuns = candidates & ~(candidates + (starts & EVEN));
+            uint64_t leads = (evenRuns & EVEN) | (candidates & ~evenRuns & ~EVEN);
+            uint64_t trails = (leads << 1) | carry;
+            specials = ((high & ~firsts) | stops) & ~trails;
 
-        for (int q = 0; q < 4; q++) {
-            __m128i s2 = _mm_loadu_si128((const __m128i *)(p + 16 * q + 1));
-            __m128i e1, e2;
-            if (DIRECTION == SjisToEuc)
-                SjisPairsToEuc(s1[q], s2, &e1, &e2);
-            else
-                EucPairsToSjis(s1[q], s2, &e1, &e2);
-            __m128i leadMask = ByteMask((unsigned)(leads >> (16 * q)));
-            __m128i trailMask = ByteMask((unsigned)(trails >> (16 * q)));
-            // A second byte's result comes from the byte before it, which for the first
-            // of these sixteen bytes was converted with the sixteen before.
-            __m128i second = _mm_or_si128(_mm_slli_si128(e2, 1), _mm_srli_si128(lastE2, 15));
-            __m128i result = _mm_or_si128(_mm_and_si128(leadMask, e1), _mm_and_si128(trailMask, second));
-            result = _mm_or_si128(result, _mm_andnot_si128(_mm_or_si128(leadMask, trailMask), s1[q]));
-            _mm_store_si128((__m128i *)(converted + 16 * q), result);
-            lastE2 = e2;
-        }
-        carry = leads >> 63;
-        if (specials == 0) {
-            for (int q = 0; q < 4; q++) _mm_storeu_si128((__m128i *)(o + 16 * q), _mm_load_si128((const __m128i *)(converted + 16 * q)));
-            o += 64;
-            i += 64;
-            continue;
+            for (int q = 0; q < 4; q++) {
+                __m128i s2 = _mm_loadu_si128((const __m128i *)(p + 16 * q + 1));
+                __m128i e1, e2;
+                if (DIRECTION == SjisToEuc)
+                    SjisPairsToEuc(s1[q], s2, &e1, &e2);
+                else
+                    EucPairsToSjis(s1[q], s2, &e1, &e2);
+                __m128i leadMask = ByteMask((unsigned)(leads >> (16 * q)));
+                __m128i trailMask = ByteMask((unsigned)(trails >> (16 * q)));
+                // A second byte's result comes from the byte before it, which for the first
+                // of these sixteen bytes was converted with the sixteen before.
+                __m128i second = _mm_or_si128(_mm_slli_si128(e2, 1), _mm_srli_si128(lastE2, 15));
+                __m128i result = _mm_or_si128(_mm_and_si128(leadMask, e1), _mm_and_si128(trailMask, second));
+                result = _mm_or_si128(result, _mm_andnot_si128(_mm_or_si128(leadMask, trailMask), s1[q]));
+                _mm_store_si128((__m128i *)(converted + 16 * q), result);
+                lastE2 = e2;
+            }
+            carry = leads >> 63;
+            if (specials == 0) {
+                for (int q = 0; q < 4; q++) _mm_storeu_si128((__m128i *)(o + 16 * q), _mm_load_si128((const __m128i *)(converted + 16 * q)));
+                o += 64;
+                i += 64;
+                continue;
+            }
         }
 
         // Copies the converted bytes [from, to) to o. It always moves 64, without a loop
@@ -220,14 +226,14 @@ size_t ConvertBlocks(const unsigned char *in, size_t length, int newlines, int s
                 _mm_storeu_si128((__m128i *)(o + 16 * q), _mm_loadu_si128((const __m128i *)(converted + from + 16 * q)));
             o += to - from;
         };
+        // A special byte is never the second byte of a unit, so each starts after the last.
         size_t done = 0;
-        while (specials) {
+        do {
             size_t at = (size_t)__builtin_ctzll(specials);
             specials &= specials - 1;
-            if (at < done) continue;  // the second byte of a katakana prefix handled already
             copy(done, at);
             done = at + special(p, at, o);  // p[64] exists: a unit may look one byte on
-        }
+        } while (specials);
         if (done > 64) {  // a katakana prefix took the first byte of the next sixty-four
             i += done;
             carry = 0;
@@ -250,8 +256,9 @@ size_t SjisToEucChunk(const unsigned char *in, size_t length, int atEnd, int new
     size_t produced = ConvertBlocks<SjisToEuc>(in, length, newlines, BYTE_CR, out, &i,
                                                [](const unsigned char *text, size_t at, unsigned char *&o) -> size_t {
         unsigned char c = text[at];
-        if (c == BYTE_CR) {                           // only under the newline rule
-            if (text[at + 1] != BYTE_LF) *o++ = c;  // a CR before an LF is dropped
+        if (c == BYTE_CR) {  // only under the newline rule
+            *o = c;
+            o += text[at + 1] != BYTE_LF;  // a CR before an LF is dropped
         } else if (IsSjisKanaByte(c)) {
             o[0] = EUC_KANA_PREFIX;
             o[1] = c;
