@@ -17,11 +17,8 @@ const char HELP_FILE_NAME[] = "Kavo.hlp";
 // programDir followed by the help file's name, or the empty string when that would not
 // fit in MAX_PATH bytes with its terminator.
 void BuildHelpPath(void) {
-    size_t dirLength = strlen(ProgramState.programDir);
-    ProgramState.helpPath[0] = '\0';
-    if (dirLength + sizeof HELP_FILE_NAME > MAX_PATH) return;  // sizeof counts the NUL
-    memcpy(ProgramState.helpPath, ProgramState.programDir, dirLength);
-    memcpy(ProgramState.helpPath + dirLength, HELP_FILE_NAME, sizeof HELP_FILE_NAME);
+    strcpy(ProgramState.helpPath, ProgramState.programDir);  // both fields are MAX_PATH + 1 bytes
+    if (!AppendPath(ProgramState.helpPath, HELP_FILE_NAME)) ProgramState.helpPath[0] = '\0';
 }
 
 }  // namespace

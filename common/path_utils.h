@@ -1,4 +1,5 @@
-// Path helpers: the directory part of a path and the running program's own directory.
+// Path helpers: the directory part of a path, the running program's own directory, and
+// building a path that never outgrows its buffer.
 // Paths are NUL-terminated strings in the system's code page; the separator is the
 // backslash, and the second byte of a two-byte character is never taken for one.
 #ifndef KAVO_PATH_UTILS_H
@@ -16,5 +17,10 @@ int GetDirPart(const char *path, char *out);
 // its final backslash. Returns 1; returns 0, with out empty, when the executable's path
 // cannot be had or does not fit in MAX_PATH bytes.
 int GetModuleDir(char *out);
+
+// Appends text to the path in out (MAX_PATH + 1 bytes) when the result, with its
+// terminator, fits in MAX_PATH bytes, as every path the system takes must. Returns 1; 0,
+// with out unchanged, when it would not fit.
+int AppendPath(char *out, const char *text);
 
 #endif

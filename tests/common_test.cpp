@@ -56,6 +56,22 @@ TEST(GetDirPartTest, WorksInPlace) {
     EXPECT_STREQ("C:\\dir\\", buffer);
 }
 
+// A path and its terminator must fit in MAX_PATH bytes: 259 characters do, 260 do not,
+// and a refused append leaves the path as it was and the bytes after the buffer alone.
+TEST(AppendPathTest, AppendsOnlyWhatFits) {
+    GuardedBuffer out;
+    std::string base(MAX_PATH - 9, 'd');
+    strcpy(out.bytes, base.c_str());
+    EXPECT_EQ(0, AppendPath(out.bytes, "Temp.data"));
+    EXPECT_EQ(base, out.bytes);
+    EXPECT_EQ(1, AppendPath(out.bytes, "Temp.dat"));
+    EXPECT_EQ(base + "Temp.dat", out.bytes);
+    EXPECT_EQ(0, AppendPath(out.bytes, "x"));
+    EXPECT_EQ(1, AppendPath(out.bytes, ""));
+    EXPECT_EQ(MAX_PATH - 1, (int)strlen(out.bytes));
+    EXPECT_TRUE(out.GuardsIntact());
+}
+
 // 表 = 95 5C, ソ = 83 5C, 能 = 94 5C in Shift_JIS. Where the system code page is a
 // double-byte one, their 0x5C is part of the character; elsewhere it is a backslash.
 TEST(GetDirPartTest, ShiftJisSecondByteIsNotASeparator) {

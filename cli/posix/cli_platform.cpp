@@ -2,6 +2,7 @@
 // under $XDG_CACHE_HOME/kavo (else ~/.cache/kavo), mode 0700, so the temporary file is
 // never a predictable name in a shared folder nor one that two runs share.
 #include "cli_platform.h"
+#include "path_utils.h"
 #include "locale_text.h"
 
 #include <errno.h>
@@ -17,15 +18,6 @@ const char CLI_WORK_ROOT_DESCRIPTION[] = "$XDG_CACHE_HOME/kavo, else ~/.cache/ka
 
 namespace {
 
-// Appends text to the path in out (MAX_PATH + 1 bytes). Returns 0 when it does not fit.
-int Append(char *out, const char *text) {
-    size_t used = strlen(out);
-    size_t length = strlen(text);
-    if (used + length > MAX_PATH) return 0;
-    memcpy(out + used, text, length + 1);
-    return 1;
-}
-
 const char *HomeDir() {
     const char *home = getenv("HOME");
     if (home && home[0] == '/') return home;
@@ -38,10 +30,10 @@ int CacheDir(char *out) {
     out[0] = '\0';
     const char *cache = getenv("XDG_CACHE_HOME");
     if (cache && cache[0] == '/') {  // a relative value is to be ignored
-        if (!Append(out, cache)) return 0;
+        if (!AppendPath(out, cache)) return 0;
     } else {
         const char *home = HomeDir();
-        if (!home || !Append(out, home) || !Append(out, "/.cache")) return 0;
+        if (!home || !AppendPath(out, home) || !AppendPath(out, "/.cache")) return 0;
     }
     return mkdir(out, 0700) == 0 || errno == EEXIST;
 }
@@ -62,8 +54,8 @@ void CliInit(void) { setlocale(LC_ALL, ""); }
 int CliCreateWorkDir(char *out) {
     char path[MAX_PATH + 1];
     out[0] = '\0';
-    if (!CacheDir(path) || !Append(path, "/kavo") || !MakePrivateDir(path) || !Append(path, "/XXXXXX") ||
-        !mkdtemp(path) || !Append(path, "/"))
+    if (!CacheDir(path) || !AppendPath(path, "/kavo") || !MakePrivateDir(path) || !AppendPath(path, "/XXXXXX") ||
+        !mkdtemp(path) || !AppendPath(path, "/"))
         return 0;
     memcpy(out, path, strlen(path) + 1);
     return 1;

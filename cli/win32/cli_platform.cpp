@@ -2,6 +2,7 @@
 // under the user's local application data (%LOCALAPPDATA%\kavo), which the profile's
 // access rights keep to the user; a folder per run keeps two runs apart.
 #include "cli_platform.h"
+#include "path_utils.h"
 
 #include <shlobj.h>
 #include <stdio.h>
@@ -13,14 +14,6 @@ namespace {
 
 // The code page of the program's own strings: they are compiled as Shift_JIS.
 enum { PROGRAM_CODE_PAGE = 932, MESSAGE_LIMIT = 1024 };
-
-int Append(char *out, const char *text) {
-    size_t used = strlen(out);
-    size_t length = strlen(text);
-    if (used + length > MAX_PATH) return 0;
-    memcpy(out + used, text, length + 1);
-    return 1;
-}
 
 int FileId(HANDLE file, BY_HANDLE_FILE_INFORMATION *info) {
     return GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, info);
@@ -49,7 +42,7 @@ int CliCreateWorkDir(char *out) {
     char path[MAX_PATH + 1];
     out[0] = '\0';
     if (SHGetFolderPathA(NULL, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, NULL, SHGFP_TYPE_CURRENT, path) != S_OK ||
-        !Append(path, "\\kavo"))
+        !AppendPath(path, "\\kavo"))
         return 0;
     if (!CreateDirectoryA(path, NULL) && GetLastError() != ERROR_ALREADY_EXISTS) return 0;
     size_t rootLength = strlen(path);
@@ -57,9 +50,9 @@ int CliCreateWorkDir(char *out) {
         char name[32];
         snprintf(name, sizeof name, "\\%lu-%u", (unsigned long)GetCurrentProcessId(), attempt);
         path[rootLength] = '\0';
-        if (!Append(path, name)) return 0;
+        if (!AppendPath(path, name)) return 0;
         if (CreateDirectoryA(path, NULL)) {
-            if (!Append(path, "\\")) {  // unchanged when it does not fit
+            if (!AppendPath(path, "\\")) {  // unchanged when it does not fit
                 RemoveDirectoryA(path);
                 return 0;
             }
