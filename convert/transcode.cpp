@@ -1,5 +1,5 @@
 // The transcoder's loops. Each works one character at a time by the rules in
-// transcode_rules.h. Where SSE2 is available, sixteen bytes are taken at a time: every
+// transcode_rules.h. Where SSE2 is available, sixty-four bytes are taken at a time: every
 // byte is converted both as a first byte and as a second byte, with the same arithmetic
 // as the rules, and the character boundaries pick which result each byte keeps.
 #include "transcode.h"

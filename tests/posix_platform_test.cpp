@@ -53,7 +53,7 @@ protected:
         ASSERT_EQ(mkdir((dir + "/sub").c_str(), 0755), 0);
         source = dir + "/text.txt";
         text = "\x82\xA0\x8A\xBF\r\n\x95\x5C\xB1\r\n";
-        for (int i = 0; i < 14; i++) text += text;  // 2^14 copies: several 64 KiB blocks
+        for (int i = 0; i < 18; i++) text += text;  // 2^18 copies: several blocks
         Write(source, text);
         ASSERT_NE(getcwd(savedCwd, sizeof savedCwd), nullptr);
         snprintf(ProgramState.programDir, sizeof ProgramState.programDir, "%s/", dir.c_str());

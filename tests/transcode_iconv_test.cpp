@@ -51,7 +51,7 @@ TEST(TranscoderAgainstIconv, AllJisX0208Characters) {
         }
     }
     EXPECT_EQ(characters, 6879);
-    // All of them in one text: the sixteen-byte paths, and round trips both ways.
+    // All of them in one text: the 64-byte steps, and round trips both ways.
     EXPECT_TRUE(SameBytes(allSjis, Convert(allEuc, 1)));
     EXPECT_TRUE(SameBytes(allEuc, Convert(allSjis, 0)));
     EXPECT_TRUE(SameBytes(allSjis, Convert(Convert(allSjis, 0), 1)));

@@ -1,6 +1,6 @@
 // The transcoder against the byte-at-a-time oracle and literal tables: every pair through
-// the scalar and the sixteen-byte paths, characters cut by the end of a read and by the
-// 64 KiB block edge, random inputs in every setting, and failing reads and writes.
+// the one-at-a-time loop and the 64-byte steps, characters cut by the end of a read and by the
+// block edge, random inputs in every setting, and failing reads and writes.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -137,7 +137,7 @@ TEST(Transcoder, BoundaryTable) {
     }
 }
 
-// Each case again with its bytes on both sides of the first 64 KiB block edge, after
+// Each case again with its bytes on both sides of the first block edge, after
 // ASCII that every setting keeps as it is.
 TEST(Transcoder, BoundaryTableAcrossTheBlockEdge) {
     for (const Case &c : BOUNDARIES) {
@@ -152,9 +152,9 @@ TEST(Transcoder, BoundaryTableAcrossTheBlockEdge) {
     }
 }
 
-// Every first byte with every second byte: alone (the scalar loop), eight times in a row
-// (sixteen bytes at once), and all 256 of one first byte in a row (eight different pairs
-// at once).
+// Every first byte with every second byte: alone (the one-at-a-time loop); forty times in
+// a row, from an even and from an odd offset (the sixty-four-byte steps, with pairs across
+// every vector and step edge); and all 256 of one first byte in a row.
 void CheckAllPairs(Setting s, int (*isLead)(unsigned char), void (*rule)(unsigned char, unsigned char, unsigned char *)) {
     int failures = 0;
     for (int first = 0x80; first <= 0xFF; first++) {
@@ -166,15 +166,17 @@ void CheckAllPairs(Setting s, int (*isLead)(unsigned char), void (*rule)(unsigne
             rule((unsigned char)first, (unsigned char)second, converted);
             std::string expected((const char *)converted, 2);
             std::string repeated, repeatedExpected;
-            for (int i = 0; i < 8; i++) repeated += pair, repeatedExpected += expected;
+            for (int i = 0; i < 40; i++) repeated += pair, repeatedExpected += expected;
             row += pair;
             rowExpected += expected;
             if (failures > 10) continue;
             testing::AssertionResult alone = SameBytes(expected, Chunk(pair, s));
-            testing::AssertionResult eight = SameBytes(repeatedExpected, Chunk(repeated, s));
-            failures += (alone ? 0 : 1) + (eight ? 0 : 1);
+            testing::AssertionResult even = SameBytes(repeatedExpected, Chunk(repeated, s));
+            testing::AssertionResult odd = SameBytes("A" + repeatedExpected, Chunk("A" + repeated, s));
+            failures += (alone ? 0 : 1) + (even ? 0 : 1) + (odd ? 0 : 1);
             EXPECT_TRUE(alone) << "pair " << Hex(pair) << " alone";
-            EXPECT_TRUE(eight) << "pair " << Hex(pair) << " eight times";
+            EXPECT_TRUE(even) << "pair " << Hex(pair) << " forty times";
+            EXPECT_TRUE(odd) << "pair " << Hex(pair) << " forty times after one ASCII byte";
         }
         EXPECT_TRUE(SameBytes(rowExpected, Chunk(row, s))) << "all pairs with first byte " << Hex(row, 0, 1);
     }

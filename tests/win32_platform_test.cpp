@@ -127,7 +127,7 @@ protected:
         dest = dir + "\\out.txt";
         temp = dir + "\\prog\\Temp.dat";
         text = "\x82\xA0\x8A\xBF\r\n\x95\x5C\xB1\r\n";
-        for (int i = 0; i < 14; i++) text += text;  // 2^14 copies: several 64 KiB blocks
+        for (int i = 0; i < 18; i++) text += text;  // 2^18 copies: several blocks
         converted = ReferenceConvert(text, SjisToEuc, 1);
         Write(source, text);
         lstrcpyA(ProgramState.programDir, (dir + "\\prog\\").c_str());
