@@ -14,6 +14,7 @@
 #include "platform.h"
 #include "program_state.h"
 #include "reference_transcoder.h"
+#include "win32_tree.h"
 
 namespace {
 
@@ -35,25 +36,6 @@ void Write(const std::string &path, const std::string &data) {
 }
 
 bool Exists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-void RemoveTree(const std::string &dir) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((dir + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..") continue;
-            std::string path = dir + "\\" + name;
-            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(path);
-            else
-                DeleteFileA(path.c_str());
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryA(dir.c_str());
-}
 
 // Another program (kavo_file_holder.exe, beside this one) holding a file open with the
 // access and sharing given, until this object goes.

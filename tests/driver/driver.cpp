@@ -15,6 +15,7 @@
 
 #include "probe.h"
 #include "resource.h"
+#include "win32_tree.h"
 
 namespace {
 
@@ -1082,23 +1083,6 @@ std::string WindowsPath(const char *path) {
     return out;
 }
 
-void RemoveTree(const std::string &dir) {
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA((dir + "*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = entry.cFileName;
-            if (name == "." || name == "..") continue;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(dir + name + "\\");
-            else
-                DeleteFileA((dir + name).c_str());
-        } while (FindNextFileA(search, &entry));
-        FindClose(search);
-    }
-    RemoveDirectoryA(dir.c_str());
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -1120,7 +1104,7 @@ int main(int argc, char **argv) {
     if (!CreateDirectoryA(workDir.c_str(), NULL) || !CreateDirectoryA(programDir.c_str(), NULL) ||
         !CopyFileA(built.c_str(), kavoPath.c_str(), FALSE)) {
         printf("cannot set up %s from %s (error %lu)\n", kavoPath.c_str(), built.c_str(), GetLastError());
-        RemoveTree(workDir);
+        RemoveTree(workDir.substr(0, workDir.size() - 1));  // without its final backslash
         return 1;
     }
     std::string source = workDir + "入力.txt", other = workDir + "既存.txt";
@@ -1175,7 +1159,7 @@ int main(int argc, char **argv) {
         fflush(stdout);
     }
 
-    RemoveTree(workDir);
+    RemoveTree(workDir.substr(0, workDir.size() - 1));  // without its final backslash
     printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
 }
