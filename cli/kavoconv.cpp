@@ -7,13 +7,14 @@
 
 #include "cli_platform.h"
 #include "convert_file.h"
+#include "kavo_version.h"
 #include "program_state.h"
 #include "transcode.h"
 
 namespace {
 
 const char COMMAND_NAME[] = "kavoconv";
-const char VERSION_TEXT[] = "kavoconv 1.01\n";
+const char VERSION_TEXT[] = "kavoconv " KAVO_VERSION_TEXT "\n";
 
 enum ExitStatus { EXIT_CONVERTED = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
 
