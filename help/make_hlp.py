@@ -216,7 +216,7 @@ def paragraph_record(runs, font, bits=0, values=()):
 
 def topic_links(topic, titles):
     # The header's fields are known only after the layout; its size is fixed.
-    header = topic_header(0, 0, NONE, NONE)
+    header = topic_header(0, 0, NONE, NONE, NONE, NONE)
     links = [Link(RECORD_TOPIC_HEADER, header, shift_jis(topic.title, topic.line) + b"\0", topic)]
     links.append(paragraph_record([(shift_jis(topic.title, topic.line), None)], FONT_TITLE))
     for kind, text, line in topic.blocks:
@@ -236,10 +236,10 @@ def topic_links(topic, titles):
     return links
 
 
-def topic_header(number, size, scroll, next_topic):
-    # Size of the topic, browse back and forward (none), topic number, non-scrolling and
-    # scrolling regions, next topic header.
-    return u32(size) + u32(NONE) + u32(NONE) + u32(number) + u32(NONE) + u32(scroll) + u32(next_topic)
+def topic_header(number, size, back, forward, scroll, next_topic):
+    # Size of the topic, the topics before and after it in the browse sequence, topic
+    # number, non-scrolling region (none), scrolling region, next topic header.
+    return u32(size) + u32(back) + u32(forward) + u32(number) + u32(NONE) + u32(scroll) + u32(next_topic)
 
 
 def build_topic_file(topics):
@@ -247,7 +247,7 @@ def build_topic_file(topics):
     titles = {t.id: t.title for t in topics}
     per_topic = [topic_links(t, titles) for t in topics]
     # A reader stops at the last record without using it: an empty topic header ends the file.
-    end = Link(RECORD_TOPIC_HEADER, topic_header(len(topics), 0, NONE, NONE), b"")
+    end = Link(RECORD_TOPIC_HEADER, topic_header(len(topics), 0, NONE, NONE, NONE, NONE), b"")
     links = [link for group in per_topic for link in group] + [end]
 
     # Positions. No record crosses a block boundary: one that does not fit starts the next
@@ -263,10 +263,14 @@ def build_topic_file(topics):
         if link.type == RECORD_TEXT:
             characters += len(link.data2)
 
+    # One browse sequence through all topics in the order of the help text, for the
+    # viewer's << and >> buttons.
     headers = [group[0] for group in per_topic] + [end]
     for number, group in enumerate(per_topic):
         size = sum(link.size() for link in group)
-        group[0].data1 = topic_header(number, size, group[1].pos, headers[number + 1].pos)
+        back = headers[number - 1].offset if number > 0 else NONE
+        forward = headers[number + 1].offset if number + 1 < len(per_topic) else NONE
+        group[0].data1 = topic_header(number, size, back, forward, group[1].pos, headers[number + 1].pos)
 
     blocks = []
     previous_pos = NONE
@@ -300,6 +304,7 @@ def system_file(title, copyright_text, contents_offset):
             record(1, shift_jis(title, 0) + b"\0") +
             record(2, shift_jis(copyright_text, 0) + b"\0") +
             record(3, u32(contents_offset)) +
+            record(4, b"BrowseButtons()\0") +     # the << and >> buttons
             record(9, bytes(8) + u16(JAPANESE_LCID)) +
             record(11, u16(SHIFT_JIS_CHARSET)) +
             record(12, bytes([9, SHIFT_JIS_CHARSET]) + shift_jis(FACE_NAME, 0) + b"\0"))

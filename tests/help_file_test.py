@@ -152,7 +152,8 @@ def paragraph_text(data1, data2, fonts):
 
 
 def topics_of(topic_file, fonts):
-    """Walks the topic records: {TOPICOFFSET of a topic: [title, paragraphs, jumps]}."""
+    """Walks the topic records: {TOPICOFFSET of a topic: [title, paragraphs, jumps,
+    (browse back, browse forward)]}."""
     check(len(topic_file) % BLOCK == 0, "|TOPIC is not made of whole blocks")
     blocks = [topic_file[i:i + BLOCK] for i in range(0, len(topic_file), BLOCK)]
     data = b"".join(block[HEADER:] for block in blocks)
@@ -173,7 +174,8 @@ def topics_of(topic_file, fonts):
         data1, data2 = data[at + 21:at + length1], data[at + length1:at + size]
         check(len(data2) == length2, "topic link text size")
         if kind == 0x02:
-            current = [data2.split(b"\0")[0], [], []]
+            # The title, then the paragraphs, the jumps and the browse sequence's neighbours.
+            current = [data2.split(b"\0")[0], [], [], (u32(data1, 4), u32(data1, 8))]
             topics[block * 0x8000 + characters] = current
         elif kind == 0x20 and check(current is not None, "text before the first topic"):
             text, jumps = paragraph_text(data1, data2, fonts)
@@ -249,6 +251,7 @@ def main():
     check(records.get(11) == struct.pack("<H", 128), f"character set record {records.get(11)!r}, not 128 (Shift_JIS)")
     check(len(records.get(9, b"")) >= 10 and u16(records[9], 8) == 0x0411, f"locale record {records.get(9)!r}")
     check(records.get(1, b"").split(b"\0")[0] == "かぼ ヘルプ".encode("cp932"), f"title {records.get(1)!r}")
+    check(records.get(4) == b"BrowseButtons()\0", f"start-up macro {records.get(4)!r}")
 
     font = files["|FONT"]
     faces, descriptors, face_at, descriptor_at = (u16(font, i) for i in (0, 2, 4, 6))
@@ -269,11 +272,16 @@ def main():
     check(len(topics) == len(expected), f"{len(topics)} topics in the file, {len(expected)} in the help text")
     check(len(records.get(3, b"")) == 4 and u32(records[3], 0) == where.get(hash_of(expected[0][0])),
           "the contents record does not name the first topic")
-    for topic_id, title, texts, links in expected:
+    offsets = [where.get(hash_of(t[0])) for t in expected]
+    for number, (topic_id, title, texts, links) in enumerate(expected):
         offset = where.get(hash_of(topic_id))
         if not check(offset in topics, f"topic {topic_id}: not found by its id"):
             continue
-        shown_title, paragraphs, jumps = topics[offset]
+        shown_title, paragraphs, jumps, browse = topics[offset]
+        # The browse sequence (the << and >> buttons) follows the help text.
+        neighbours = (offsets[number - 1] if number > 0 else 0xFFFFFFFF,
+                      offsets[number + 1] if number + 1 < len(offsets) else 0xFFFFFFFF)
+        check(browse == neighbours, f"topic {topic_id}: browse sequence {browse}, expected {neighbours}")
         check(shown_title == title.encode("cp932"), f"topic {topic_id}: title {shown_title.decode('cp932')}")
         want = [part.encode("cp932") for part in [title] + texts]
         for i in range(max(len(want), len(paragraphs))):
