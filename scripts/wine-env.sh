@@ -7,6 +7,24 @@ export LC_ALL=ja_JP.UTF-8
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
+# Windows' standard colour scheme ("Windows Standard", as Windows 2000 and XP ship it).
+# Wine's own default paints menus white and 3-D faces grey; on Windows the two match, and
+# the dialog's background is the menu colour.
+kavo_windows_colors() {
+    printf '%s\r\n' '[HKEY_CURRENT_USER\Control Panel\Colors]' \
+        '"ActiveBorder"="212 208 200"' '"ActiveTitle"="10 36 106"' '"AppWorkSpace"="128 128 128"' \
+        '"Background"="58 110 165"' '"ButtonAlternateFace"="181 181 181"' '"ButtonDkShadow"="64 64 64"' \
+        '"ButtonFace"="212 208 200"' '"ButtonHilight"="255 255 255"' '"ButtonLight"="212 208 200"' \
+        '"ButtonShadow"="128 128 128"' '"ButtonText"="0 0 0"' '"GradientActiveTitle"="166 202 240"' \
+        '"GradientInactiveTitle"="192 192 192"' '"GrayText"="128 128 128"' '"Hilight"="10 36 106"' \
+        '"HilightText"="255 255 255"' '"HotTrackingColor"="0 0 128"' '"InactiveBorder"="212 208 200"' \
+        '"InactiveTitle"="128 128 128"' '"InactiveTitleText"="212 208 200"' '"InfoText"="0 0 0"' \
+        '"InfoWindow"="255 255 225"' '"Menu"="212 208 200"' '"MenuBar"="212 208 200"' \
+        '"MenuHilight"="10 36 106"' '"MenuText"="0 0 0"' '"Scrollbar"="212 208 200"' \
+        '"TitleText"="255 255 255"' '"Window"="255 255 255"' '"WindowFrame"="0 0 0"' \
+        '"WindowText"="0 0 0"'
+}
+
 kavo_wine_setup() {
     if [ -z "${KAVO_WINE_ROOT:-}" ]; then
         KAVO_WINE_ROOT=$(mktemp -d)
@@ -20,7 +38,7 @@ kavo_wine_setup() {
     fi
     local reg="$KAVO_WINE_ROOT/settings.reg"
     # regedit wants UTF-16 with a byte-order mark.
-    printf '%s\r\n' \
+    { printf '%s\r\n' \
         'Windows Registry Editor Version 5.00' '' \
         '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
         '"ＭＳ Ｐゴシック"="IPAPGothic"' \
@@ -30,9 +48,12 @@ kavo_wine_setup() {
         '"MS UI Gothic"="IPAPGothic"' '' \
         '[HKEY_CURRENT_USER\Software\Wine\X11 Driver]' \
         '"Decorated"="N"' \
-        '"Managed"="N"' \
-        | iconv -f UTF-8 -t UTF-16 > "$reg"
+        '"Managed"="N"' ''
+      kavo_windows_colors; } | iconv -f UTF-8 -t UTF-16 > "$reg"
     wine regedit /S "$(winepath -w "$reg" 2>/dev/null)" >/dev/null 2>&1 || return 1
+    # The running session keeps the colours it started with: restart it.
+    wineserver -k >/dev/null 2>&1
+    wineserver -w >/dev/null 2>&1
     mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
     if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
         cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"

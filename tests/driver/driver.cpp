@@ -1,7 +1,10 @@
 // Drives the real Kavo.exe under Wine (or Windows) as a user would: starts it, finds its
 // dialog by class, clicks and types through window messages, answers its pickers and
 // message boxes, and checks files byte for byte and the exit status. Every wait is
-// bounded. Usage: kavo_driver <path of Kavo.exe>   (a Unix path is taken as Z:\...)
+// bounded. Usage (a Unix path is taken as Z:\...):
+//   kavo_driver <path of Kavo.exe>        every scenario, on a copy of Kavo.exe and of the
+//                                         Kavo.hlp beside it, in a folder of odd names
+//   kavo_driver <path of Kavo.exe> help   the help button only, on Kavo.exe where it lies
 #include <windows.h>
 
 #include <commctrl.h>
@@ -717,25 +720,131 @@ void CloseHelpEngine(HWND box) {
     }
 }
 
-// ヘルプ(&H) asks the help engine for Kavo.hlp beside the program. No help file is
-// installed, so the engine (Wine's, here) asks whether to look for it, naming the path.
+// The help viewer: a top-level window of another process than the program's (and the
+// driver's) with a rich-edit control, the text window Wine's viewer shows the topic in.
+struct ViewerSearch {
+    DWORD notProcess;
+    HWND window;
+    HWND text;
+};
+
+BOOL CALLBACK MatchTextWindow(HWND child, LPARAM data) {
+    char className[64] = "";
+    GetClassNameA(child, className, sizeof className);
+    if (_strnicmp(className, "RichEdit", 8) != 0) return TRUE;
+    reinterpret_cast<ViewerSearch *>(data)->text = child;
+    return FALSE;
+}
+
+BOOL CALLBACK MatchViewer(HWND window, LPARAM data) {
+    ViewerSearch *search = reinterpret_cast<ViewerSearch *>(data);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == search->notProcess || process == GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
+    EnumChildWindows(window, MatchTextWindow, data);
+    if (!search->text) return TRUE;
+    search->window = window;
+    return FALSE;
+}
+
+// For a failure message: the visible top-level windows of other processes, by class.
+BOOL CALLBACK ListForeignWindow(HWND window, LPARAM data) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
+    char className[64] = "";
+    GetClassNameA(window, className, sizeof className);
+    std::string *out = reinterpret_cast<std::string *>(data);
+    *out += std::string(out->empty() ? "" : ", ") + className + " \"" + Utf8(Text(window)) + "\"";
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        GetClassNameA(child, className, sizeof className);
+        *out += std::string(" [") + className + " " + std::to_string(GetDlgCtrlID(child)) + "]";
+    }
+    return TRUE;
+}
+
+// The whole text of a window of another process (WM_GETTEXT is marshalled).
+std::wstring LongText(HWND window) {
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, TIMEOUT_MS, &length)) return L"";
+    // Twice the length: an ANSI window (Wine's viewer makes its text window so) fills the
+    // buffer in its code page first, and gives nothing when that does not fit.
+    std::vector<wchar_t> buffer(2 * length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()), SMTO_ABORTIFHUNG,
+                        TIMEOUT_MS, &copied);
+    return std::wstring(buffer.data());
+}
+
+// The start of the contents page of Kavo.hlp (help/kavo_help.txt): its title, then the
+// topics it links to.
+const wchar_t *const HELP_CONTENTS_TEXTS[] = {L"かぼ ヘルプ 目次", L"変換のしかた", L"同じファイルへの変換と Temp.dat",
+                                              L"メッセージと対処", L"制限事項", L"バージョン情報"};
+
+bool ShowsContents(const std::wstring &text) {
+    if (text.compare(0, wcslen(HELP_CONTENTS_TEXTS[0]), HELP_CONTENTS_TEXTS[0]) != 0) return false;
+    size_t at = 0;
+    for (const wchar_t *part : HELP_CONTENTS_TEXTS) {
+        at = text.find(part, at);
+        if (at == std::wstring::npos) return false;
+    }
+    return true;
+}
+
+// Closes the viewer as its user would and makes sure its process ends.
+void CloseViewer(HWND viewer) {
+    DWORD helper = 0;
+    GetWindowThreadProcessId(viewer, &helper);
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, helper);
+    PostMessageA(viewer, WM_CLOSE, 0, 0);
+    CHECK(WaitFor([&] { return !IsWindow(viewer); }));
+    if (!process) {
+        Report(false, __LINE__, "help viewer", "process %lu cannot be watched, error %lu", helper, GetLastError());
+        return;
+    }
+    if (WaitForSingleObject(process, TIMEOUT_MS) != WAIT_OBJECT_0) {
+        Report(false, __LINE__, "help viewer", "still running after its window closed; terminated");
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, TIMEOUT_MS);
+    }
+    CloseHandle(process);
+}
+
+// ヘルプ(&H) hands Kavo.hlp beside the program to the help engine, which opens it on the
+// contents page: Japanese text, no error box, and the dialog still answering.
 void ScenarioHelp() {
     Kavo kavo;
     if (!Start(&kavo, kavoPath)) {
         Finish(&kavo);
         return;
     }
+    CHECK_MSG(Exists(programDir + "Kavo.hlp"), "no Kavo.hlp beside %s", Printable(kavoPath).c_str());
     Click(kavo.Item(IDC_HELP_BUTTON));
-    HWND box = WaitForeignBox(kavo.Pid(), TIMEOUT_MS);
+    ViewerSearch viewer = {kavo.Pid(), NULL, NULL};
+    std::wstring text;
+    bool shown = false;
+    WaitFor(
+        [&] {
+            viewer = ViewerSearch{kavo.Pid(), NULL, NULL};
+            EnumWindows(MatchViewer, reinterpret_cast<LPARAM>(&viewer));
+            shown = viewer.text && ShowsContents(text = LongText(viewer.text));
+            return shown || WaitForeignBox(kavo.Pid(), 0) != NULL;
+        },
+        START_TIMEOUT_MS);
+    HWND box = WaitForeignBox(kavo.Pid(), shown ? 500 : 0);
     if (box) {
-        wchar_t path[MAX_PATH];
-        MultiByteToWideChar(CP_ACP, 0, (programDir + "Kavo.hlp").c_str(), -1, path, MAX_PATH);
-        std::wstring text = Text(GetDlgItem(box, 0xFFFF));
-        CHECK_MSG(text.find(std::wstring(L"'") + path + L"'") != std::wstring::npos, "help engine says \"%s\"",
-                  Utf8(text).c_str());
+        Report(false, __LINE__, "help", "a box of the help engine: \"%s\" / \"%s\"", Utf8(Text(box)).c_str(),
+               Utf8(Text(GetDlgItem(box, 0xFFFF))).c_str());
         CloseHelpEngine(box);
+    }
+    if (shown) {
+        CloseViewer(viewer.window);
     } else {
-        Report(false, __LINE__, "help", "the help engine showed nothing");
+        std::string windows;
+        EnumWindows(ListForeignWindow, reinterpret_cast<LPARAM>(&windows));
+        Report(false, __LINE__, "help", "no viewer showing the contents page; its text: \"%s\"; windows: %s",
+               Utf8(text).c_str(), windows.c_str());
+        if (viewer.window) CloseViewer(viewer.window);
     }
     DWORD_PTR result = 0;
     CHECK(SendMessageTimeoutA(kavo.dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, TIMEOUT_MS, &result) != 0);
@@ -894,7 +1003,7 @@ void ScenarioOddNames() {
     CHECK_BYTES(SJIS_CRLF, source);
     CHECK_BYTES(EUC_CRLF, dest);  // as the first case wrote it
     CHECK_MSG(Listing(folder) == "ソ表能 | 一覧表" && Listing(other) == "予定表" &&
-                  Listing(programDir) == "ソフト表.exe | 能力表",
+                  Listing(programDir) == "Kavo.hlp | ソフト表.exe | 能力表",
               "files: %s / %s / %s", Printable(Listing(folder)).c_str(), Printable(Listing(other)).c_str(),
               Printable(Listing(programDir)).c_str());
     Click(kavo.Item(IDCANCEL));
@@ -1083,11 +1192,29 @@ std::string WindowsPath(const char *path) {
     return out;
 }
 
+// Runs the help scenario alone on the program where it lies, with its own Kavo.hlp.
+int RunHelpOnly(const std::string &exe) {
+    kavoPath = exe;
+    programDir = exe.substr(0, exe.rfind('\\') + 1);
+    if (!CreateDirectoryA(workDir.c_str(), NULL)) {
+        printf("cannot make %s (error %lu)\n", workDir.c_str(), GetLastError());
+        return 1;
+    }
+    DWORD start = GetTickCount();
+    ScenarioHelp();
+    printf("%-10s %s (%lu ms)\n", "help", failed == 0 ? "ok" : "FAILED", GetTickCount() - start);
+    RemoveTree(workDir.substr(0, workDir.size() - 1));  // without its final backslash
+    printf("%d passed, %d failed\n", passed, failed);
+    return failed == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 2) {
-        printf("usage: kavo_driver <path of Kavo.exe>\n");
+    bool helpOnly = argc == 3 && strcmp(argv[2], "help") == 0;
+    if (argc != 2 && !helpOnly) {
+        printf("usage: kavo_driver <path of Kavo.exe> [help]\n"
+               "  every scenario on a copy of the program, or only the help button on the program itself\n");
         return 2;
     }
     std::string built = WindowsPath(argv[1]);
@@ -1098,12 +1225,17 @@ int main(int argc, char **argv) {
         return 1;
     }
     workDir = std::string(temp) + "kavo-driver-" + std::to_string(GetCurrentProcessId()) + "\\";
-    // 表 and ソ end in 0x5C in Shift_JIS: the program must still find its own folder.
+    if (helpOnly) return RunHelpOnly(built);
+    // 表 and ソ end in 0x5C in Shift_JIS: the program must still find its own folder. The
+    // help file built beside the program goes beside the copy.
     programDir = workDir + "変換表\\";
     kavoPath = programDir + "ソフト表.exe";
+    std::string builtHelp = built.substr(0, built.rfind('\\') + 1) + "Kavo.hlp";
     if (!CreateDirectoryA(workDir.c_str(), NULL) || !CreateDirectoryA(programDir.c_str(), NULL) ||
-        !CopyFileA(built.c_str(), kavoPath.c_str(), FALSE)) {
-        printf("cannot set up %s from %s (error %lu)\n", kavoPath.c_str(), built.c_str(), GetLastError());
+        !CopyFileA(built.c_str(), kavoPath.c_str(), FALSE) ||
+        !CopyFileA(builtHelp.c_str(), (programDir + "Kavo.hlp").c_str(), FALSE)) {
+        printf("cannot set up %s from %s and its Kavo.hlp (error %lu)\n", kavoPath.c_str(), built.c_str(),
+               GetLastError());
         RemoveTree(workDir.substr(0, workDir.size() - 1));  // without its final backslash
         return 1;
     }

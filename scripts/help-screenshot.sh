@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Remakes docs/help-screenshot.png: Wine's help viewer showing the contents page of
+# Kavo.hlp, in a virtual display with the Wine set-up of scripts/wine-env.sh.
+#   scripts/help-screenshot.sh [FILE]      (default docs/help-screenshot.png)
+# KAVO_BUILD_DIR picks the Windows build folder (build/win32); the Wine prefix is the one
+# run.sh keeps in build/wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=${KAVO_BUILD_DIR:-build/win32}
+shot=${1:-docs/help-screenshot.png}
+case "$shot" in /*) ;; *) shot=$root/$shot ;; esac
+
+if [ -z "${KAVO_IN_XVFB:-}" ]; then
+    exec env KAVO_IN_XVFB=1 xvfb-run -a -s '-screen 0 1024x768x24 -nolisten tcp' "$0" "$shot"
+fi
+if ! command -v xwininfo >/dev/null || ! command -v import >/dev/null; then
+    echo "The screenshot needs xwininfo (x11-utils) and import (imagemagick)" >&2
+    exit 1
+fi
+
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+cmake --build "$build" --target kavo_help >/dev/null
+
+export KAVO_WINE_ROOT=$root/build/wine
+mkdir -p "$KAVO_WINE_ROOT"
+. scripts/wine-env.sh
+echo "Preparing Wine (the first time takes a few seconds)"
+kavo_wine_setup
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+
+# Opened from a folder of its own in the prefix, so the caption shows C:\Kavo\Kavo.hlp.
+mkdir -p "$WINEPREFIX/drive_c/Kavo"
+cp "$build/app/Kavo.hlp" "$WINEPREFIX/drive_c/Kavo/Kavo.hlp"
+wine winhlp32.exe 'C:\Kavo\Kavo.hlp' 2>/dev/null &
+viewer=$!
+window=
+for _ in $(seq 1 300); do
+    window=$(xwininfo -root -tree 2>/dev/null | awk '/Kavo\.hlp": \("winhlp32.exe"/ {print $1; exit}')
+    [ -n "$window" ] && break
+    sleep 0.1
+done
+if [ -z "$window" ]; then
+    echo "The help viewer did not appear" >&2
+    kill "$viewer" 2>/dev/null || true
+    exit 1
+fi
+sleep 1  # let it paint
+mkdir -p "$(dirname "$shot")"
+import -window "$window" "$shot"
+kill "$viewer" 2>/dev/null || true
+wait "$viewer" 2>/dev/null || true
+echo "Screenshot saved to $shot"
