@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing Kavo needs on Debian or Ubuntu, if it is missing:
 # the native toolchain and GoogleTest, MinGW-w64 for the 32-bit Windows build, 32-bit Wine
-# with Xvfb and Japanese fonts to run it, and the ja_JP.UTF-8 locale.
+# with Xvfb and Japanese fonts to run it, the ja_JP.UTF-8 locale, and the tools that make
+# and check the packages.
 set -euo pipefail
 
 packages=(
@@ -9,6 +10,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 fonts-wine xvfb xauth x11-utils fonts-ipafont-gothic imagemagick x11-apps
   clang libclang-rt-14-dev time python3 manpages-ja
+  dpkg-dev file lintian mandoc man-db unzip
 )
 
 sudo=""

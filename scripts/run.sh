@@ -3,7 +3,8 @@
 # a Japanese font (after scripts/install-deps.sh). Without a display it runs the program
 # in a virtual one and saves a screenshot of the dialog instead.
 #   scripts/run.sh                       open the dialog; exits with the program's status
-#   scripts/run.sh --screenshot FILE     save a picture of the dialog (default below)
+#   scripts/run.sh --screenshot FILE     save a picture of the dialog (default below), then
+#                                        end the program; exits 0 when the picture was saved
 # KAVO_BUILD_DIR picks the build folder (build/win32). The Wine prefix is kept in
 # build/wine between runs.
 set -euo pipefail
