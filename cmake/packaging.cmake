@@ -4,7 +4,7 @@
 if(WIN32)
   # Everything side by side in one folder: Kavo.exe finds Kavo.hlp beside itself.
   install(TARGETS Kavo kavoconv RUNTIME DESTINATION .)
-  install(FILES ${CMAKE_BINARY_DIR}/app/Kavo.hlp DESTINATION .)
+  install(FILES ${KAVO_HELP_FILE} DESTINATION .)
 
   # Plain texts for Windows users: code page 932 and CR LF, as Notepad on a Japanese
   # Windows reads them.
