@@ -257,17 +257,24 @@ void GuessFinish(const GuessState *s, GuessResult *result) {
     const GuessReading *readings[] = {&s->sjis, &s->euc, &s->utf8};
     const GuessedEncoding names[] = {GUESS_SHIFT_JIS, GUESS_EUC_JP, GUESS_UTF8};
     enum { UTF8 = 2 };
+    // A Shift_JIS or EUC-JP reading without kana is no Japanese text, whatever its score.
+    int candidate[3];
     int best = -1;
-    for (int i = 0; i < 3; i++)
-        if (Complete(*readings[i]) && (best < 0 || readings[i]->score > readings[best]->score)) best = i;
+    for (int i = 0; i < 3; i++) {
+        candidate[i] = Complete(*readings[i]) && (i == UTF8 || LooksJapanese(*readings[i]));
+        if (candidate[i] && (best < 0 || readings[i]->score > readings[best]->score)) best = i;
+    }
     // Nothing that reads as Japanese text (or as UTF-8): another encoding, or too little.
-    if (best < 0 || readings[best]->score <= 0 || (best != UTF8 && !LooksJapanese(*readings[best]))) {
+    if (best < 0 || readings[best]->score <= 0) {
         result->encoding = GUESS_UNKNOWN;
         return;
     }
+    // Any valid reading near the best is a doubt, but between Shift_JIS and EUC-JP only
+    // one that has kana rivals one that has.
     int close = 0, utf8Close = 0;
     for (int i = 0; i < 3; i++) {
         if (i == best || !Complete(*readings[i]) || readings[i]->score <= readings[best]->score - MARGIN) continue;
+        if (best != UTF8 && i != UTF8 && !candidate[i]) continue;
         close++;
         utf8Close |= i == UTF8;
     }

@@ -4,8 +4,11 @@
 # ends, in EUC-JP with LF, and as shipped (UTF-8); the same for its first five lines
 # with Japanese text, and for the first such line alone, where there is little to go on. Characters
 # outside JIS X 0208 become '?' in the Shift_JIS and EUC-JP files. Prints a Markdown
-# table of right, wrong and "can't tell" per tool and encoding; exits 1 when kavoconv
-# guessed wrong even once.
+# table of right, wrong and "can't tell" per tool and encoding. Then, where the system
+# has them, the manual pages in Korean, Chinese and European languages in their legacy
+# encodings (EUC-KR, GB2312, Big5, ISO-8859-1, ISO-8859-2, KOI8-R), whose bytes can
+# pass for Japanese: how often each tool takes them for Shift_JIS or EUC-JP. Exits 1
+# when kavoconv guessed wrong even once.
 # Usage: scripts/guess-table.sh [KAVOCONV (default: a Release build in build/release)]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -55,6 +58,21 @@ with open(f"{work}/truth.txt", "w") as truth:
                     f.write(data)
                 ascii_only = all(b < 0x80 for b in data)
                 truth.write(f"{name} {'ascii' if ascii_only else encoding}\n")
+    others = {"ko": "euc_kr", "zh_CN": "gb2312", "zh_TW": "big5", "de": "latin_1", "fr": "latin_1",
+              "pl": "iso8859_2", "ru": "koi8_r"}
+    for language, encoding in others.items():
+        pages = sorted(p for p in glob.glob(f"/usr/share/man/{language}/**/*.gz", recursive=True)
+                       if not os.path.islink(p))
+        for n, page in enumerate(pages):
+            text = gzip.open(page).read().decode("utf-8", errors="replace")
+            lines = [l for l in text.split("\n") if any(ord(c) > 127 for c in l)]
+            for form, body in (("page", text), ("line", (lines[0] + "\n") if lines else "")):
+                data = body.encode(encoding, errors="replace")
+                if any(b >= 0x80 for b in data):
+                    name = f"{n:04d}.{form}.{language}-{encoding}"
+                    with open(f"{work}/{name}", "wb") as f:
+                        f.write(data)
+                    truth.write(f"{name} other\n")
 PY
 
 cd "$work"
@@ -81,7 +99,7 @@ def answers(path):
 def kavoconv_claim(answer):
     encoding = answer.split(" (")[0]
     return {"Shift_JIS": "sjis", "EUC-JP": "euc", "UTF-8": "utf8", "ASCII": "ascii",
-            "Shift_JIS or EUC-JP": None, "unknown": None}.get(encoding, "?")
+            "Shift_JIS or EUC-JP": "either", "unknown": None}.get(encoding, "?")
 
 # nkf names the variants too (CP932, EUCJP-MS, CP51932): each counts as its family.
 def nkf_claim(answer):
@@ -119,7 +137,7 @@ for form, encoding, label in rows:
         counts = collections.Counter()
         for name in names:
             c = claim(said.get(name, ""))
-            counts[CANT if c is None else "right" if c == encoding else "wrong"] += 1
+            counts[CANT if c in (None, "either") else "right" if c == encoding else "wrong"] += 1
         for k, v in counts.items():
             totals[(tool, k)] += v
         if tool.startswith("kavoconv"):
@@ -135,10 +153,26 @@ with open("answers-not-right.txt", "w") as out:
             if claim(said.get(name, "")) != t:
                 out.write(f"{name} {t} {tool.split()[0]}: {said.get(name, '')}\n")
 # How much text kavoconv's doubts had to go on.
-doubts = [n for n in truth if kavoconv_claim(tools[0][1].get(n, "")) is None]
+doubts = [n for n in truth if truth[n] != "other" and kavoconv_claim(tools[0][1].get(n, "")) in (None, "either")]
 if doubts:
     most = max(sum(1 for b in open(n, "rb").read() if b >= 0x80) for n in doubts)
     print(f"\nkavoconv could not tell on {len(doubts)} files, each with at most {most} bytes above 0x7F.")
+
+# Other languages: an answer of Shift_JIS, EUC-JP or "Shift_JIS or EUC-JP" would have
+# kavoconv -i convert the file, and is wrong; kavoconv should say unknown.
+others = sorted({n.split(".", 2)[2] for n, t in truth.items() if t == "other"})
+if others:
+    print("\n| Other languages | Files | " + " | ".join(f"{t[0]}: taken for Shift_JIS or EUC-JP" for t in tools) + " |")
+    print("|---|---:|" + "---:|" * len(tools))
+    for language in others:
+        names = [n for n in truth if n.endswith("." + language)]
+        cells = []
+        for tool, said, claim in tools:
+            taken = sum(1 for n in names if claim(said.get(n, "")) in ("sjis", "euc", "either"))
+            if tool == tools[0][0]:
+                kavoconv_wrong += sum(1 for n in names if claim(said.get(n, "")) is not None)
+            cells.append(str(taken))
+        print(f"| {language} | {len(names)} | " + " | ".join(cells) + " |")
 sys.exit(1 if kavoconv_wrong else 0)
 PY
 ) || status=$?
