@@ -24,13 +24,15 @@ const int WEIGHTS[] = {4, 3, 3, 3, 1, 0, 0, 0, 0, -2, -6, 1};
 // encoding seldom forms valid sequences, and longer ones still more seldom.
 const int UTF8_CONTINUATION_WEIGHT = 3;
 
-// A reading must lead every other valid reading by this much to be named.
+// A reading must lead every other valid reading by this much to be named, and score at
+// least MINIMUM_SCORE: random bytes that happen to be valid score up to about 10.
 const long long MARGIN = 8;
+const long long MINIMUM_SCORE = 12;
 
 // Japanese text is never short of kana; Chinese and Korean text, whose EUC forms read as
 // EUC-JP kanji, is. A Shift_JIS or EUC-JP reading with fewer than one character in this
 // many being kana is not taken for Japanese.
-const unsigned long long KANA_SHARE = 10;
+const unsigned long long KANA_SHARE = 20;
 
 // Whether JIS X 0208 assigns a character to row and cell (both 1-94): its 6,879 codes.
 int AssignedInJisX0208(int row, int cell) {
@@ -265,7 +267,7 @@ void GuessFinish(const GuessState *s, GuessResult *result) {
         if (candidate[i] && (best < 0 || readings[i]->score > readings[best]->score)) best = i;
     }
     // Nothing that reads as Japanese text (or as UTF-8): another encoding, or too little.
-    if (best < 0 || readings[best]->score <= 0) {
+    if (best < 0 || readings[best]->score < MINIMUM_SCORE) {
         result->encoding = GUESS_UNKNOWN;
         return;
     }
