@@ -71,6 +71,20 @@ CharClass JisClass(int row, int cell, int eucRows) {
     }
 }
 
+// JisClass of every row and cell, for Shift_JIS [0] and EUC-JP [1]: the guess looks up
+// one per character.
+unsigned char jisClasses[2][94][94];
+
+void FillJisClasses() {
+    if (jisClasses[0][0][0] == PUNCTUATION) return;  // filled already
+    for (int euc = 0; euc < 2; euc++)
+        for (int row = 1; row <= 94; row++)
+            for (int cell = 1; cell <= 94; cell++)
+                jisClasses[euc][row - 1][cell - 1] = (unsigned char)JisClass(row, cell, euc);
+}
+
+CharClass ClassOf(int euc, int row, int cell) { return (CharClass)jisClasses[euc][row - 1][cell - 1]; }
+
 CharClass UnicodeClass(unsigned long c) {
     if (c >= 0x3041 && c <= 0x309F) return HIRAGANA;
     if (c >= 0x30A0 && c <= 0x30FF) return KATAKANA;
@@ -118,9 +132,9 @@ void FeedSjis(GuessReading *r, unsigned char b) {
     }
     const int rowPair = lead <= 0x9F ? lead - 0x81 : lead - 0xC1;
     if (b >= 0x9F)
-        Count(r, JisClass(2 * rowPair + 2, b - 0x9E, 0));
+        Count(r, ClassOf(0, 2 * rowPair + 2, b - 0x9E));
     else
-        Count(r, JisClass(2 * rowPair + 1, b - 0x3F - (b >= 0x80), 0));
+        Count(r, ClassOf(0, 2 * rowPair + 1, b - 0x3F - (b >= 0x80)));
 }
 
 // EUC-JP: A1-FE pairs (JIS X 0208 and its empty rows), 8E with A1-DF (half-width
@@ -151,7 +165,7 @@ void FeedEuc(GuessReading *r, unsigned char b) {
     else if (r->pending[0] == 0x8F)
         Count(r, JIS_X0212);
     else
-        Count(r, JisClass(r->pending[0] - 0xA0, b - 0xA0, 1));
+        Count(r, ClassOf(1, r->pending[0] - 0xA0, b - 0xA0));
 }
 
 // UTF-8 as its standard has it: no overlong forms, no surrogates, nothing past U+10FFFF.
@@ -211,36 +225,56 @@ int IsBinaryControl(unsigned char b) {
 }  // namespace
 
 void GuessStart(GuessState *state) {
+    FillJisClasses();
     memset(state, 0, sizeof *state);
     StartReading(&state->sjis);
     StartReading(&state->euc);
     StartReading(&state->utf8);
 }
 
+namespace {
+
+// An ASCII byte: only line ends, controls and escape sequences matter.
+void NoteAscii(GuessState *s, unsigned char b) {
+    if (b == '\n') {
+        if (s->last == '\r') {
+            s->crlf++;
+            s->cr--;
+        } else {
+            s->lf++;
+        }
+    } else if (b == '\r') {
+        s->cr++;
+    } else if (b < 0x20) {
+        if (IsBinaryControl(b)) s->binary = 1;
+    } else if (s->last == 0x1B && (b == '$' || b == '(')) {
+        s->escapeSequence = 1;
+    }
+    s->last = b;
+}
+
+}  // namespace
+
 void GuessFeed(GuessState *s, const unsigned char *bytes, size_t length) {
     for (size_t i = 0; i < length; i++) {
         const unsigned char b = bytes[i];
-        if (b >= 0x80) {
+        if (b >= 0x20 && b < 0x80 && b != '$' && b != '(' && s->sjis.state == 0 && s->euc.state == 0 &&
+            s->utf8.state == 0) {
+            s->last = b;  // a printable ASCII byte between characters: nothing to note
+            continue;
+        }
+        if (b < 0x80) {
+            NoteAscii(s, b);
+            // Between characters an ASCII byte is ASCII in every reading.
+            if (s->sjis.state == 0 && s->euc.state == 0 && s->utf8.state == 0) continue;
+        } else {
             s->highBytes++;
             if (b >= 0xA1 && b <= 0xDF) s->katakanaRange++;
-        } else {
-            if (b == '\n') {
-                if (s->last == '\r') {
-                    s->crlf++;
-                    s->cr--;
-                } else {
-                    s->lf++;
-                }
-            } else if (b == '\r') {
-                s->cr++;
-            }
-            if (IsBinaryControl(b)) s->binary = 1;
-            if (s->last == 0x1B && (b == '$' || b == '(')) s->escapeSequence = 1;
+            s->last = b;
         }
         if (s->sjis.valid) FeedSjis(&s->sjis, b);
         if (s->euc.valid) FeedEuc(&s->euc, b);
         if (s->utf8.valid) FeedUtf8(&s->utf8, b);
-        s->last = b;
     }
 }
 

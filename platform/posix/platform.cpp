@@ -77,16 +77,17 @@ int WriteAll(int fd, const unsigned char *buffer, size_t size) {
 
 // Makes sure the file can hold `length` bytes before any of its bytes is overwritten. On
 // failure the file keeps its old bytes and, should the attempt have moved its end, its
-// old length.
-int Reserve(int fd, off_t length, off_t oldLength) {
+// old length and time of change.
+int Reserve(int fd, off_t length, const struct stat &old) {
     if (length == 0) return 1;
     int error;
     do error = posix_fallocate(fd, 0, length);
     while (error == EINTR);
     if (error == 0) return 1;
-    if (length > oldLength) {
-        int restored = ftruncate(fd, oldLength);
-        (void)restored;  // nothing more can be done; the copy is refused either way
+    if (length > old.st_size) {
+        // Nothing more can be done if these fail: the copy is refused either way.
+        const struct timespec times[2] = {{0, UTIME_OMIT}, old.st_mtim};
+        if (ftruncate(fd, old.st_size) == 0) futimens(fd, times);
     }
     return 0;
 }
@@ -198,7 +199,7 @@ int PlatformCopyOver(const char *from, const char *to) {
     }
     int copied = fstat(target, &old) == 0;
     const int regular = copied && S_ISREG(old.st_mode);  // a device or pipe has no length to set
-    copied = copied && (!regular || Reserve(target, input.st_size, old.st_size)) && CopyContents(source, target) &&
+    copied = copied && (!regular || Reserve(target, input.st_size, old)) && CopyContents(source, target) &&
              (!regular || ftruncate(target, input.st_size) == 0);
     CloseFd(source);
     return CloseFd(target) && copied;
