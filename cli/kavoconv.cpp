@@ -274,7 +274,8 @@ int GuessEach(char **files, int count) {
         if (GuessFile(IsStandardStream(files[i]) ? nullptr : files[i], &guess, &report)) {
             ProgressPause();
             printf("%s: %s (%s)", files[i], GuessedEncodingName(guess.encoding), GuessedLineEndsName(guess.lineEnds));
-            if (guess.outside > 0) printf(", %llu characters outside JIS X 0208", guess.outside);
+            if (guess.outside > 0)
+                printf(", %llu character%s outside JIS X 0208", guess.outside, guess.outside == 1 ? "" : "s");
             printf("\n");
             fflush(stdout);
             ProgressResume();
