@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 fonts-wine xvfb xauth x11-utils fonts-ipafont-gothic imagemagick x11-apps
   clang libclang-rt-14-dev time python3 manpages-ja
+  nkf uchardet  # the peers scripts/guess-table.sh measures kavoconv's guess against
 )
 
 sudo=""

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds Kavo natively (with the address and undefined-behaviour sanitizers) and for
 # 32-bit Windows, then runs every test: the native ones directly, the Windows ones under
-# Wine inside a virtual X display, a minute of fuzzing, and a 1 GiB conversion.
-# Exits non-zero when anything fails. KAVO_QUICK=1 leaves out the last two.
+# Wine inside a virtual X display, a minute of fuzzing, a 1 GiB conversion, and the
+# encoding guess measured on real text. Exits non-zero when anything fails.
+# KAVO_QUICK=1 leaves out the last three.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -25,4 +26,6 @@ if [ -z "${KAVO_QUICK:-}" ]; then
   scripts/fuzz.sh 60
   echo "== 1 GiB conversion: peak memory and an independent checksum"
   scripts/large-file-check.sh 1024
+  echo "== kavoconv's encoding guess on Debian's Japanese manual pages, against nkf and uchardet"
+  scripts/guess-table.sh build/native-asan/cli/kavoconv
 fi

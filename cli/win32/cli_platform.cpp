@@ -1,7 +1,8 @@
 // The command-line front end on Win32. In-place conversions go through a fresh folder
 // under the user's local application data (%LOCALAPPDATA%\kavo), which the profile's
 // access rights keep to the user; a folder per run keeps two runs apart. The share modes
-// of the conversion keep two runs on one file apart; Ctrl-C is left to the console.
+// of the conversion keep the bytes of two runs on one file apart, but nothing makes them
+// take turns; Ctrl-C is left to the console.
 #include "cli_platform.h"
 #include "path_utils.h"
 
@@ -13,8 +14,9 @@ const char CLI_WORK_ROOT_DESCRIPTION[] = "%LOCALAPPDATA%\\kavo";
 const char CLI_IN_PLACE_PROMISE[] =
     "The copy back is one system copy; when it fails, Temp.dat keeps the text.\n"
     "Ctrl-C ends kavoconv at once and can leave the private folder behind. Two\n"
-    "runs in place on one file never mix: while one reads the file, the other's\n"
-    "copy back fails and its Temp.dat keeps the text.\n";
+    "runs in place on one file do not take turns: while one reads the file, the\n"
+    "other's copy back fails and keeps its Temp.dat, but a run that guessed\n"
+    "before the other's copy back can convert the file a second time.\n";
 
 namespace {
 
