@@ -45,8 +45,9 @@ void CliSetDisposable(const char *folder, const char *file);
 void CliHoldInterruptions(void);
 void CliReleaseInterruptions(void);
 
-// Nonzero when standard error is a terminal (Windows: a console).
+// Nonzero when standard error, or standard output, is a terminal (Windows: a console).
 int CliErrorIsTerminal(void);
+int CliOutputIsTerminal(void);
 
 // Calls tick about four times a second until CliStopTicker, from a signal handler (POSIX)
 // or another thread (Windows): tick may only use what CliWriteRaw and CliMilliseconds

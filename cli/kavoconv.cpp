@@ -239,7 +239,7 @@ int ConvertTwoNames(const char *sourceArgument, const char *destArgument) {
     const char *dest = IsStandardStream(destArgument) ? nullptr : destArgument;
     FileReport report;
     StartReport(&report, nullptr);
-    ProgressStart(1);
+    if (dest || !CliOutputIsTerminal()) ProgressStart(1);  // not amid the text on the screen
     if (TooLong(source) || TooLong(dest))
         RefuseLongPath(source, &report);
     else if (source && dest && PlatformSameName(source, dest))

@@ -173,6 +173,7 @@ void CliHoldInterruptions(void) { sigprocmask(SIG_BLOCK, &interruptions, nullptr
 void CliReleaseInterruptions(void) { sigprocmask(SIG_UNBLOCK, &interruptions, nullptr); }
 
 int CliErrorIsTerminal(void) { return isatty(STDERR_FILENO); }
+int CliOutputIsTerminal(void) { return isatty(STDOUT_FILENO); }
 
 void CliStartTicker(void (*tick)(void)) {
     tickFunction = tick;

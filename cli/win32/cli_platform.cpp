@@ -114,6 +114,11 @@ int CliErrorIsTerminal(void) {
     return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
+int CliOutputIsTerminal(void) {
+    DWORD mode;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
 void CliStartTicker(void (*tick)(void)) {
     tickFunction = tick;
     tickerStop = CreateEventA(NULL, TRUE, FALSE, NULL);
