@@ -239,8 +239,8 @@ int PlatformGetExecutablePath(char *out, unsigned long size) {
     return 1;
 }
 
-// Standard input and output are opened on first use and left open: they belong to the
-// process, not to whoever converts them.
+// Standard input and output are opened on first use; each is one handle for the whole
+// test, which the job closes at the end like any file it converted.
 PlatformFile PlatformStandardInput(void) {
     for (size_t i = 0; i < handles.size(); i++)
         if (handles[i].key == "<stdin>") return ToFile(i + 1);
