@@ -1,9 +1,10 @@
-// The conversion job. Messages on failure paths are shown while the files are still
-// open (the box says what happened to them); the completion box after they are closed.
+// The conversion job. Outcomes on failure paths are reported while the files are still
+// open (the dialog's box says what happened to them); the completion after they are closed.
 #include "convert_file.h"
 
 #include <string.h>
 
+#include "path_utils.h"
 #include "program_state.h"
 #include "transcode.h"
 
@@ -23,48 +24,82 @@ const char COMPLETED_CAPTION[] = "完了";
 
 namespace {
 
-void ShowError(PlatformWindow owner, const char *text) {
-    PlatformShowMessage(owner, text, MessageTable[MSG_ERROR_CAPTION], PLATFORM_ICON_ERROR);
+void ShowBox(void *owner, JobEvent event, const char *) {
+    if (JobEventText(event))
+        PlatformShowMessage(*(PlatformWindow *)owner, JobEventText(event), JobEventCaption(event), JobEventIcon(event));
 }
 
 }  // namespace
 
+const char *JobEventText(JobEvent event) {
+    switch (event) {
+    case JOB_SOURCE_NOT_FOUND: return MessageTable[MSG_SOURCE_NOT_FOUND];
+    case JOB_DEST_OPEN_FAILED: return MessageTable[MSG_DEST_OPEN_FAILED];
+    case JOB_TEMP_CREATE_FAILED: return TEMP_CREATE_FAILED;
+    case JOB_READ_FAILED: return MessageTable[MSG_READ_FAILED];
+    case JOB_WRITE_FAILED: return MessageTable[MSG_WRITE_FAILED];
+    case JOB_WRITE_BACK_FAILED: return WRITE_BACK_FAILED;
+    case JOB_COMPLETED: return CONVERSION_COMPLETED;
+    case JOB_TEMP_FILE:
+    case JOB_WRITE_BACK: break;
+    }
+    return nullptr;
+}
+
+const char *JobEventCaption(JobEvent event) {
+    return event == JOB_COMPLETED ? COMPLETED_CAPTION : MessageTable[MSG_ERROR_CAPTION];
+}
+
+PlatformIcon JobEventIcon(JobEvent event) {
+    return event == JOB_COMPLETED ? PLATFORM_ICON_INFORMATION : PLATFORM_ICON_ERROR;
+}
+
 int BuildTempPath(char *out) {
-    size_t dirLength = strlen(ProgramState.programDir);
     out[0] = '\0';
     // With no folder of the program's own, a bare "Temp.dat" would land in whatever folder
     // is current and could overwrite a file of the user's there.
-    if (dirLength == 0) return 0;
-    if (dirLength + sizeof TEMP_FILE_NAME > MAX_PATH) return 0;  // sizeof counts the terminator
-    memcpy(out, ProgramState.programDir, dirLength);
-    memcpy(out + dirLength, TEMP_FILE_NAME, sizeof TEMP_FILE_NAME);
+    if (ProgramState.programDir[0] == '\0') return 0;
+    if (!AppendPath(out, ProgramState.programDir) || !AppendPath(out, TEMP_FILE_NAME)) {
+        out[0] = '\0';
+        return 0;
+    }
     return 1;
 }
 
-void ConvertFile(PlatformWindow owner, const char *sourcePath, const char *destPath) {
+void RunConversion(const char *sourcePath, const char *destPath, JobReporter report, void *context) {
     PlatformFile source;
     PlatformFile output;
     char tempPath[MAX_PATH + 1];
+    tempPath[0] = '\0';
+    const int inPlace = sourcePath && destPath && PlatformSameName(sourcePath, destPath);
 
-    if (!PlatformOpenSource(sourcePath, &source)) {
-        ShowError(owner, MessageTable[MSG_SOURCE_NOT_FOUND]);
+    if (!sourcePath) {
+        source = PlatformStandardInput();
+    } else if (!PlatformOpenSource(sourcePath, &source)) {
+        report(context, JOB_SOURCE_NOT_FOUND, tempPath);
         return;
     }
-    if (!PlatformSameName(sourcePath, destPath)) {
-        if (!PlatformCreateOutput(destPath, &output)) {
-            ShowError(owner, MessageTable[MSG_DEST_OPEN_FAILED]);
-            PlatformClose(source);
-            return;
-        }
-    } else if (!BuildTempPath(tempPath) || !PlatformCreateOutput(tempPath, &output)) {
-        ShowError(owner, TEMP_CREATE_FAILED);
+    int created;
+    if (inPlace) {
+        created = BuildTempPath(tempPath);
+        if (created) report(context, JOB_TEMP_FILE, tempPath);
+        created = created && PlatformCreateOutput(tempPath, &output);
+    } else if (destPath) {
+        created = PlatformCreateOutput(destPath, &output);
+    } else {
+        // Standard output may be the source by another name (`kavoconv in.txt - >> in.txt`).
+        output = PlatformStandardOutput();
+        created = !PlatformSameFile(source, output);
+    }
+    if (!created) {
+        report(context, inPlace ? JOB_TEMP_CREATE_FAILED : JOB_DEST_OPEN_FAILED, tempPath);
         PlatformClose(source);
         return;
     }
 
     TranscodeResult result = TranscodeStream(source, output);
     if (result != Completed) {
-        ShowError(owner, MessageTable[result == ReadFailed ? MSG_READ_FAILED : MSG_WRITE_FAILED]);
+        report(context, result == ReadFailed ? JOB_READ_FAILED : JOB_WRITE_FAILED, tempPath);
         PlatformClose(source);
         PlatformClose(output);
         return;
@@ -72,16 +107,21 @@ void ConvertFile(PlatformWindow owner, const char *sourcePath, const char *destP
     PlatformClose(source);
     // Closing is where a delayed write error surfaces; success is not claimed over it.
     if (!PlatformClose(output)) {
-        ShowError(owner, MessageTable[MSG_WRITE_FAILED]);
+        report(context, JOB_WRITE_FAILED, tempPath);
         return;
     }
 
-    if (PlatformSameName(sourcePath, destPath)) {
+    if (inPlace) {
+        report(context, JOB_WRITE_BACK, tempPath);
         // A copy, not a rename: the temporary file may lie on another volume.
         if (PlatformCopyOver(tempPath, destPath))
             PlatformDelete(tempPath);
         else
-            ShowError(owner, WRITE_BACK_FAILED);
+            report(context, JOB_WRITE_BACK_FAILED, tempPath);
     }
-    PlatformShowMessage(owner, CONVERSION_COMPLETED, COMPLETED_CAPTION, PLATFORM_ICON_INFORMATION);
+    report(context, JOB_COMPLETED, tempPath);
+}
+
+void ConvertFile(PlatformWindow owner, const char *sourcePath, const char *destPath) {
+    RunConversion(sourcePath, destPath, ShowBox, &owner);
 }

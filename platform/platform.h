@@ -21,6 +21,10 @@ int PlatformCreateOutput(const char *path, PlatformFile *file);
 // (0 only at the end of the input); 0 on failure.
 int PlatformRead(PlatformFile file, unsigned char *buffer, unsigned long size, unsigned long *count);
 
+// The bytes PlatformRead has delivered since the process started, for a progress display;
+// it may be read from another thread or a signal handler while a read is under way.
+unsigned long long PlatformBytesRead(void);
+
 // Writes all size bytes. Returns nonzero when every byte was written; 0 on failure,
 // after which an unknown prefix of the bytes may have reached the file.
 int PlatformWrite(PlatformFile file, const unsigned char *buffer, unsigned long size);
@@ -30,6 +34,8 @@ int PlatformWrite(PlatformFile file, const unsigned char *buffer, unsigned long 
 int PlatformClose(PlatformFile file);
 
 // Copies the file `from` over `to`, replacing what `to` held. Returns nonzero on success.
+// Where the system allows it, `to` is left as it was when the copy cannot be completed
+// for lack of space.
 int PlatformCopyOver(const char *from, const char *to);
 
 // Deletes a file. Returns nonzero on success.
@@ -46,9 +52,14 @@ int PlatformGetExecutablePath(char *out, unsigned long size);
 // (Shift_JIS on a Japanese Windows); always 0 where names use no such encoding.
 int PlatformIsLeadByte(unsigned char c);
 
-// Standard input and output as files, for front ends that convert a stream.
+// Standard input and output as files, for front ends that convert a stream. Standard
+// input is shared as a source is: while it is open, it cannot be created as an output.
 PlatformFile PlatformStandardInput(void);
 PlatformFile PlatformStandardOutput(void);
+
+// Nonzero when both open files are the same file on disk (a terminal, pipe or device
+// never counts: any number of readers and writers may share one).
+int PlatformSameFile(PlatformFile a, PlatformFile b);
 
 // Shows a modal message owned by `owner`. Texts are in the program's own encoding.
 void PlatformShowMessage(PlatformWindow owner, const char *text, const char *caption, PlatformIcon icon);

@@ -107,6 +107,24 @@ TEST_F(ConvertFileTest, MissingAndEmptyNames) {
     EXPECT_TRUE(SameBytes(OLD_DEST, fake::File(DEST)));
 }
 
+// Standard input to standard output, both closed at the end like named files: a close
+// of standard output that fails is a write failure, not a completion.
+TEST_F(ConvertFileTest, StandardStreams) {
+    for (bool closeFails : {false, true}) {
+        Fresh();
+        fake::SetFile("<stdin>", input);
+        if (closeFails) fake::GetFaults().close = "<stdout>";
+        std::vector<JobEvent> events;
+        RunConversion(
+            nullptr, nullptr,
+            [](void *seen, JobEvent event, const char *) { static_cast<std::vector<JobEvent> *>(seen)->push_back(event); },
+            &events);
+        EXPECT_EQ(events, std::vector<JobEvent>{closeFails ? JOB_WRITE_FAILED : JOB_COMPLETED});
+        EXPECT_TRUE(SameBytes(converted, fake::File("<stdout>")));
+        ExpectTrace({"close <stdin>", std::string("close <stdout>") + (closeFails ? " FAILED" : "")});
+    }
+}
+
 // programDir + "Temp.dat" must fit in MAX_PATH bytes with its terminator; one byte more,
 // or no programDir at all (a bare name would land in the current folder), and the job
 // reports that Temp.dat cannot be made, without trying to create anything.

@@ -32,6 +32,7 @@ std::string problems;
 std::string executablePath;
 size_t readCalls;
 std::vector<size_t> writeCalls;
+unsigned long long bytesRead;
 PlatformMessageHook hook;
 
 std::string Key(const std::string &name) {
@@ -175,8 +176,11 @@ int PlatformRead(PlatformFile file, unsigned char *buffer, unsigned long size, u
     if (got) memcpy(buffer, data.data() + h->position, got);
     h->position += got;
     *count = (unsigned long)got;
+    bytesRead += got;
     return 1;
 }
+
+unsigned long long PlatformBytesRead(void) { return bytesRead; }
 
 int PlatformWrite(PlatformFile file, const unsigned char *buffer, unsigned long size) {
     Handle *h = FromFile(file, "write");
@@ -235,8 +239,8 @@ int PlatformGetExecutablePath(char *out, unsigned long size) {
     return 1;
 }
 
-// Standard input and output are opened on first use and left open: they belong to the
-// process, not to whoever converts them.
+// Standard input and output are opened on first use; each is one handle for the whole
+// test, which the job closes at the end like any file it converted.
 PlatformFile PlatformStandardInput(void) {
     for (size_t i = 0; i < handles.size(); i++)
         if (handles[i].key == "<stdin>") return ToFile(i + 1);
@@ -249,6 +253,14 @@ PlatformFile PlatformStandardOutput(void) {
         if (handles[i].key == "<stdout>") return ToFile(i + 1);
     SetFile("<stdout>", File("<stdout>"));
     return ToFile(Open("<stdout>", true));
+}
+
+// Files are the same when their handles name the same file; the standard streams never
+// count as one another.
+int PlatformSameFile(PlatformFile a, PlatformFile b) {
+    Handle *x = FromFile(a, "identify");
+    Handle *y = FromFile(b, "identify");
+    return x && y && x->key == y->key && x->key[0] != '<';
 }
 
 void PlatformShowMessage(PlatformWindow owner, const char *text, const char *caption, PlatformIcon icon) {

@@ -56,8 +56,8 @@ const std::vector<std::string> &Trace();
 // The sizes of the write calls that succeeded, in order.
 const std::vector<size_t> &WriteCalls();
 
-// Standard input and output are the files "<stdin>" and "<stdout>"; their handles stay
-// open and are left out of the two checks below.
+// Standard input and output are the files "<stdin>" and "<stdout>"; their handles are
+// left out of the two checks below (the process owns them, whoever closes them).
 // The number of handles open now.
 int OpenHandles();
 // Empty when every handle was closed exactly once, nothing was closed that was not

@@ -3,6 +3,7 @@
 // names and folders are refused without anything being written.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -144,6 +145,26 @@ TEST_F(PosixJobTest, RefusedFiles) {
     ConvertFile(nullptr, temp.c_str(), temp.c_str());
     EXPECT_EQ(messages, std::vector<std::string>{TEMP_CREATE_FAILED});
     EXPECT_TRUE(SameBytes(text, Read(temp)));
+}
+
+// Standard input is shared as a source is: once it is in use, no output created under
+// its name, or under a name it was renamed to meanwhile, truncates the file it reads.
+TEST_F(PosixJobTest, StandardInputIsNeverTruncatedAsAnOutput) {
+    const int saved = dup(STDIN_FILENO);
+    const int file = open(source.c_str(), O_RDONLY);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(dup2(file, STDIN_FILENO), STDIN_FILENO);
+    close(file);
+    const PlatformFile input = PlatformStandardInput();
+    PlatformFile output;
+    EXPECT_EQ(PlatformCreateOutput(source.c_str(), &output), 0);
+    const std::string renamed = dir + "/renamed.txt";
+    ASSERT_EQ(rename(source.c_str(), renamed.c_str()), 0);
+    EXPECT_EQ(PlatformCreateOutput(renamed.c_str(), &output), 0);
+    EXPECT_TRUE(SameBytes(text, Read(renamed)));
+    PlatformClose(input);
+    EXPECT_EQ(dup2(saved, STDIN_FILENO), STDIN_FILENO);
+    close(saved);
 }
 
 }  // namespace

@@ -2,9 +2,13 @@
 // with their messages and exit statuses, in place, usage errors.
 #include "kavoconv_test.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+
+#include "program_state.h"
+#include "reference_transcoder.h"
 
 namespace fs = std::filesystem;
 
@@ -268,9 +272,105 @@ TEST_F(KavoconvTest, EmptyNamesAndFolders) {
     EXPECT_EQ(ReadBytes(in), SJIS_CRLF);
 }
 
+// -l -i over a folder of mixed files, then over the same files again with --force: the
+// bytes of every file afterwards, the messages in order and the exit status. Only the
+// Shift_JIS and ASCII files are converted unguarded; --force converts them all, as the
+// byte-at-a-time oracle does. A folder and a missing name fail and the others go on.
+TEST_F(KavoconvTest, InPlaceBatchConvertsWhatTheGuessAllows) {
+    const std::string sjis = TEXT_SJIS + "\r\n" + TEXT_SJIS + "\r\n", euc = TEXT_EUC + "\n" + TEXT_EUC + "\n";
+    const std::string notFound = "変換元ファイルが見つかりません。";
+    const struct {
+        const char *name;
+        std::string before, guarded;
+        const char *message;  // of the run without --force; null: none
+    } cases[] = {
+        {"sjis.txt", sjis, euc, nullptr},
+        {"euc.txt", euc, euc, "skipped, guessed EUC-JP"},
+        {"ascii.txt", "plain\r\ntext\r\n", "plain\ntext\n", nullptr},
+        {"utf8.txt", TEXT_UTF8 + "\n", TEXT_UTF8 + "\n", "skipped, guessed UTF-8"},
+        {"binary.dat", std::string("\x7F" "ELF\x01\x01\x00\x82\xA0", 9), std::string("\x7F" "ELF\x01\x01\x00\x82\xA0", 9),
+         "skipped, guessed unknown"},
+        {"empty.txt", "", "", nullptr},
+        {"readonly.txt", sjis, euc, nullptr},
+    };
+    std::vector<std::string> args = {"-l", "-i"};
+    for (const auto &c : cases) args.push_back(c.name);
+    args.insert(args.end(), {"folder", "missing"});
+    fs::create_directories(File("folder"));
+    for (bool force : {false, true}) {
+        SCOPED_TRACE(force ? "with --force" : "guarded");
+        if (fs::exists(File("readonly.txt")))
+            fs::permissions(File("readonly.txt"), fs::perms::owner_write, fs::perm_options::add);
+        for (const auto &c : cases) WriteBytes(File(c.name), c.before);
+        fs::permissions(File("readonly.txt"), fs::perms::owner_write, fs::perm_options::remove);
+        // Root (and Wine run by root) may write it all the same.
+        const bool writable = std::ofstream(File("readonly.txt"), std::ios::app).is_open();
+        std::vector<std::string> run = args;
+        if (force) run.insert(run.begin(), "--force");
+        CommandResult r = Convert(run);
+        std::string expectedErr;
+        for (const auto &c : cases) {
+            SCOPED_TRACE(c.name);
+            const bool refused = std::string(c.name) == "readonly.txt" && !writable;
+            const std::string after = force ? ReferenceConvert(c.before, SjisToEuc, 1) : c.guarded;
+            EXPECT_TRUE(ReadBytes(File(c.name)) == (refused ? c.before : after));
+            if (refused) expectedErr += Message((std::string(c.name) + ": 変換先ファイルをオープンできません。").c_str());
+            if (c.message && !force) expectedErr += Message((std::string(c.name) + ": " + c.message).c_str());
+        }
+        expectedErr += Message(("folder: " + notFound).c_str()) + Message(("missing: " + notFound).c_str());
+        EXPECT_EQ(r.err, expectedErr);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+    }
+    fs::permissions(File("readonly.txt"), fs::perms::owner_write, fs::perm_options::add);
+    EXPECT_EQ(EntriesIn(File("folder")), 0u);
+}
+
+// The guess line of each file, from fixed inputs; standard input as '-'. A file that
+// cannot be read is reported and makes the exit status 1.
+TEST_F(KavoconvTest, GuessLines) {
+    const struct {
+        const char *name;
+        std::string bytes;
+        const char *line;
+    } cases[] = {
+        {"sjis.txt", TEXT_SJIS + "\r\n" + TEXT_SJIS + "\r\n", "Shift_JIS (CRLF)"},
+        {"euc.txt", TEXT_EUC + "\n", "EUC-JP (LF)"},
+        {"utf8.txt", TEXT_UTF8 + "\r", "UTF-8 (CR)"},
+        {"ascii.txt", "a\r\nb\n", "ASCII (mixed)"},
+        {"empty.txt", "", "ASCII (none)"},
+        {"binary.dat", std::string("\x00\x01\x02\x03", 4), "unknown (none)"},
+        // ① (NEC row 13) and 髙 (IBM's, as NEC chose it): outside JIS X 0208.
+        {"extended.txt", TEXT_SJIS + "\x87\x40\xEE\xE0\r\n", "Shift_JIS (CRLF), 2 characters outside JIS X 0208"},
+        // 名前は何 in EUC-JP: its bytes also read as half-width katakana in Shift_JIS.
+        {"short.txt", "\xCC\xBE\xC1\xB0\xA4\xCF\xB2\xBF\n", "Shift_JIS or EUC-JP (LF)"},
+        // A JIS X 0212 character (0x8F, then two bytes) in EUC-JP text.
+        {"euc-0212.txt", TEXT_EUC + "\x8F\xB0\xA1\n", "EUC-JP (LF), 1 character outside JIS X 0208"},
+    };
+    std::vector<std::string> args = {"--guess"};
+    std::string expected;
+    for (const auto &c : cases) {
+        WriteBytes(File(c.name), c.bytes);
+        args.push_back(c.name);
+        expected += std::string(c.name) + ": " + c.line + "\n";
+    }
+    args.insert(args.end(), {"-", "missing"});
+    expected += "-: EUC-JP (LF)\n";
+    Invocation guess;
+    guess.args = args;
+    guess.cwd = dir;
+    guess.input = TEXT_EUC + "\n";
+    CommandResult r = RunKavoconv(guess);
+    r.out.erase(std::remove(r.out.begin(), r.out.end(), '\r'), r.out.end());  // Windows' text mode
+    EXPECT_EQ(r.out, expected);
+    EXPECT_EQ(r.err, Message("missing: 変換元ファイルが見つかりません。"));
+    EXPECT_EQ(r.status, 1);
+}
+
 TEST_F(KavoconvTest, UsageErrorsExitTwoWithAHint) {
     const std::vector<std::string> mistakes[] = {
         {}, {"in.txt"}, {"a", "b", "c"}, {"-x", "a", "b"}, {"-sx", "a", "b"}, {"--to-utf8", "a", "b"}, {"-s"},
+        {"-i"}, {"-g"}, {"-f", "a", "b"}, {"-gl", "a"}, {"-i", "-g", "a"}, {"-i", "a", "-"}, {"--force"},
     };
     for (const std::vector<std::string> &args : mistakes) {
         std::string shown;

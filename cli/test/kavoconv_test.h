@@ -12,6 +12,13 @@
 void WriteBytes(const std::string &path, const std::string &bytes);
 std::string ReadBytes(const std::string &path);
 
+// "日本語のかな、カナ。ｶﾅ", enough text for a guess, as Python's codecs write it.
+inline const std::string TEXT_SJIS = "\x93\xFA\x96{\x8C\xEA\x82\xCC\x82\xA9\x82\xC8\x81" "A\x83J\x83i\x81" "B\xB6\xC5";
+inline const std::string TEXT_EUC =
+    "\xC6\xFC\xCB\xDC\xB8\xEC\xA4\xCE\xA4\xAB\xA4\xCA\xA1\xA2\xA5\xAB\xA5\xCA\xA1\xA3\x8E\xB6\x8E\xC5";
+inline const std::string TEXT_UTF8 = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE3\x81\x8B\xE3\x81\xAA\xE3\x80\x81"
+                              "\xE3\x82\xAB\xE3\x83\x8A\xE3\x80\x82\xEF\xBD\xB6\xEF\xBE\x85";
+
 // What kavoconv prints for one of the job's texts.
 std::string Message(const char *text);
 

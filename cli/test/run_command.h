@@ -23,6 +23,9 @@ struct CommandResult {
 
 CommandResult RunKavoconv(const Invocation &invocation);
 
+// The built kavoconv, beside the test program.
+std::string KavoconvProgram();
+
 // The folder under which kavoconv makes its private folders for in-place conversions
 // (tests point it into a scratch folder where the platform allows).
 std::string WorkRoot();

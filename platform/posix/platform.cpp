@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+
 namespace {
 
 enum { OPEN_FILE_SLOTS = 16, COPY_BLOCK_SIZE = 64 * 1024 };
@@ -31,6 +33,7 @@ OpenFile openFiles[OPEN_FILE_SLOTS] = {
 };
 
 PlatformMessageHook messageHook;
+std::atomic<unsigned long long> bytesRead;
 
 // Nonzero when the file is open here in a way that forbids the requested access: any
 // open output forbids everything; an open source forbids writing.
@@ -70,6 +73,23 @@ int WriteAll(int fd, const unsigned char *buffer, size_t size) {
         size -= (size_t)written;
     }
     return 1;
+}
+
+// Makes sure the file can hold `length` bytes before any of its bytes is overwritten. On
+// failure the file keeps its old bytes and, should the attempt have moved its end, its
+// old length and time of change.
+int Reserve(int fd, off_t length, const struct stat &old) {
+    if (length == 0) return 1;
+    int error;
+    do error = posix_fallocate(fd, 0, length);
+    while (error == EINTR);
+    if (error == 0) return 1;
+    if (length > old.st_size) {
+        // Nothing more can be done if these fail: the copy is refused either way.
+        const struct timespec times[2] = {{0, UTIME_OMIT}, old.st_mtim};
+        if (ftruncate(fd, old.st_size) == 0) futimens(fd, times);
+    }
+    return 0;
 }
 
 int CopyContents(int from, int to) {
@@ -148,9 +168,12 @@ int PlatformRead(PlatformFile file, unsigned char *buffer, unsigned long size, u
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return 0;
         *count = (unsigned long)got;
+        bytesRead.fetch_add((unsigned long long)got, std::memory_order_relaxed);
         return 1;
     }
 }
+
+unsigned long long PlatformBytesRead(void) { return bytesRead.load(std::memory_order_relaxed); }
 
 int PlatformWrite(PlatformFile file, const unsigned char *buffer, unsigned long size) {
     return WriteAll(file, buffer, size);
@@ -162,15 +185,22 @@ int PlatformClose(PlatformFile file) {
     return CloseFd(file);
 }
 
+// Overwrites `to` in place rather than truncating it first: the space for the whole text
+// is reserved before the first byte changes, and the length is set last, so that a full
+// disk leaves `to` as it was. (`to` keeps its identity: links, owner and mode.)
 int PlatformCopyOver(const char *from, const char *to) {
     int source = OpenRetrying(from, O_RDONLY, 0);
     if (source < 0) return 0;
-    int target = OpenRetrying(to, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    struct stat input, old;
+    int target = fstat(source, &input) == 0 ? OpenRetrying(to, O_WRONLY | O_CREAT, 0666) : -1;
     if (target < 0) {
         CloseFd(source);
         return 0;
     }
-    int copied = CopyContents(source, target);
+    int copied = fstat(target, &old) == 0;
+    const int regular = copied && S_ISREG(old.st_mode);  // a device or pipe has no length to set
+    copied = copied && (!regular || Reserve(target, input.st_size, old)) && CopyContents(source, target) &&
+             (!regular || ftruncate(target, input.st_size) == 0);
     CloseFd(source);
     return CloseFd(target) && copied;
 }
@@ -200,8 +230,25 @@ int PlatformGetExecutablePath(char *out, unsigned long size) {
 // Names here are in the locale's encoding (UTF-8, EUC-JP), where no trail byte is 0x5C.
 int PlatformIsLeadByte(unsigned char) { return 0; }
 
-PlatformFile PlatformStandardInput(void) { return STDIN_FILENO; }
+// Standard input joins the table as a source the first time it is asked for, so that no
+// output created afterwards under any name can truncate the file it reads.
+PlatformFile PlatformStandardInput(void) {
+    struct stat info;
+    int known = 0;
+    for (const OpenFile &slot : openFiles) known |= slot.fd == STDIN_FILENO;
+    OpenFile *slot = known ? nullptr : FreeSlot();
+    if (slot && fstat(STDIN_FILENO, &info) == 0 && S_ISREG(info.st_mode))
+        *slot = OpenFile{STDIN_FILENO, info.st_dev, info.st_ino, 0};
+    return STDIN_FILENO;
+}
+
 PlatformFile PlatformStandardOutput(void) { return STDOUT_FILENO; }
+
+int PlatformSameFile(PlatformFile a, PlatformFile b) {
+    struct stat x, y;
+    return fstat(a, &x) == 0 && fstat(b, &y) == 0 && S_ISREG(x.st_mode) && x.st_dev == y.st_dev &&
+           x.st_ino == y.st_ino;
+}
 
 void PlatformShowMessage(PlatformWindow owner, const char *text, const char *caption, PlatformIcon icon) {
     if (messageHook) {

@@ -2,9 +2,16 @@
 // keep other writers away from the files of a running conversion.
 #include "platform.h"
 
+#include <atomic>
+
 namespace {
 
 PlatformMessageHook messageHook;
+std::atomic<unsigned long long> bytesRead;
+
+int FileId(HANDLE file, BY_HANDLE_FILE_INFORMATION *info) {
+    return GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, info);
+}
 
 }  // namespace
 
@@ -34,8 +41,11 @@ int PlatformRead(PlatformFile file, unsigned char *buffer, unsigned long size, u
         got = 0;
     }
     *count = got;
+    bytesRead.fetch_add(got, std::memory_order_relaxed);
     return 1;
 }
+
+unsigned long long PlatformBytesRead(void) { return bytesRead.load(std::memory_order_relaxed); }
 
 int PlatformWrite(PlatformFile file, const unsigned char *buffer, unsigned long size) {
     while (size > 0) {
@@ -70,6 +80,12 @@ int PlatformIsLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != 0; }
 
 PlatformFile PlatformStandardInput(void) { return GetStdHandle(STD_INPUT_HANDLE); }
 PlatformFile PlatformStandardOutput(void) { return GetStdHandle(STD_OUTPUT_HANDLE); }
+
+int PlatformSameFile(PlatformFile a, PlatformFile b) {
+    BY_HANDLE_FILE_INFORMATION x, y;
+    return FileId(a, &x) && FileId(b, &y) && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+}
 
 void PlatformShowMessage(PlatformWindow owner, const char *text, const char *caption, PlatformIcon icon) {
     if (messageHook) {

@@ -40,12 +40,6 @@ std::string Scratch() {
     return scratchRoot;
 }
 
-std::string Program() {
-    char self[MAX_PATH + 1];
-    if (!PlatformGetExecutablePath(self, sizeof self)) abort();
-    return (fs::path(self).parent_path() / "kavoconv").string();
-}
-
 void Redirect(const std::string &path, int flags, int target) {
     int fd = open(path.c_str(), flags, 0644);
     if (fd < 0 || dup2(fd, target) < 0) _exit(126);
@@ -53,6 +47,13 @@ void Redirect(const std::string &path, int flags, int target) {
 }
 
 }  // namespace
+
+std::string KavoconvProgram() {
+    char self[MAX_PATH + 1];
+    if (!PlatformGetExecutablePath(self, sizeof self)) abort();
+    return (fs::path(self).parent_path() / "kavoconv").string();
+}
+
 
 std::string WorkRoot() {
     Scratch();
@@ -70,7 +71,7 @@ CommandResult RunKavoconv(const Invocation &invocation) {
     const std::string io = MakeScratchDir();
     const std::string inPath = invocation.inputPath.empty() ? io + "/stdin" : invocation.inputPath;
     if (invocation.inputPath.empty()) std::ofstream(inPath, std::ios::binary) << invocation.input;
-    const std::string program = Program();
+    const std::string program = KavoconvProgram();
     std::vector<char *> argv;
     argv.push_back(const_cast<char *>(program.c_str()));
     for (const std::string &arg : invocation.args) argv.push_back(const_cast<char *>(arg.c_str()));

@@ -23,12 +23,6 @@ std::string ReadAll(const std::string &path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::string Program() {
-    char self[MAX_PATH + 1];
-    if (!PlatformGetExecutablePath(self, sizeof self)) abort();
-    return (fs::path(self).parent_path() / "kavoconv.exe").string();
-}
-
 HANDLE Inheritable(const std::string &path, DWORD access, DWORD disposition) {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
     return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, disposition,
@@ -56,6 +50,13 @@ std::string CommandLine(const std::string &program, const std::vector<std::strin
 }
 
 }  // namespace
+
+std::string KavoconvProgram() {
+    char self[MAX_PATH + 1];
+    if (!PlatformGetExecutablePath(self, sizeof self)) abort();
+    return (fs::path(self).parent_path() / "kavoconv.exe").string();
+}
+
 
 std::string WorkRoot() {
     char path[MAX_PATH + 1];
@@ -112,7 +113,7 @@ CommandResult RunKavoconv(const Invocation &invocation) {
     startup.hStdOutput = out;
     startup.hStdError = err;
     PROCESS_INFORMATION process = {};
-    std::string line = CommandLine(Program(), invocation.args);
+    std::string line = CommandLine(KavoconvProgram(), invocation.args);
     BOOL started = in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
                    CreateProcessA(NULL, &line[0], NULL, NULL, TRUE, 0, NULL,
                                   invocation.cwd.empty() ? NULL : invocation.cwd.c_str(), &startup, &process);
