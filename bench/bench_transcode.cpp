@@ -1,6 +1,7 @@
-// Throughput of the transcoder: in memory, and file to file beside `cp` of the same file,
-// interleaved so that both see the same machine. Figures are MB/s of input (10^6 bytes).
-// Usage: kavo_bench SJIS_CRLF_FILE EUC_LF_FILE [ROUNDS]
+// Throughput of the transcoder: in memory on every path this processor has, and file to
+// file beside `cp` of the same file, interleaved so that both see the same machine.
+// Figures are MB/s of input (10^6 bytes).
+// Usage: kavo_bench SJIS_CRLF_FILE EUC_LF_FILE [ROUNDS [memory | files]]
 #include <spawn.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -46,18 +47,50 @@ std::vector<unsigned char> ReadWhole(const char *path) {
     return data;
 }
 
-double InMemory(const std::vector<unsigned char> &input, unsigned char direction, unsigned char newlines,
-                int rounds) {
-    std::vector<unsigned char> out(TranscodeOutputCapacity(input.size()));
-    std::vector<double> times;
-    for (int r = 0; r < rounds; r++) {
+// The transcoder alone, as the stream runs it: each block of the file is first copied into
+// a block buffer (not timed), then converted from there; the times of all blocks add up.
+double ConvertBlocks(const std::vector<unsigned char> &input, unsigned char direction, unsigned char newlines) {
+    static std::vector<unsigned char> block(TRANSCODE_BLOCK_SIZE);
+    static std::vector<unsigned char> out(TranscodeOutputCapacity(TRANSCODE_BLOCK_SIZE));
+    double total = 0;
+    for (size_t at = 0; at < input.size(); at += TRANSCODE_BLOCK_SIZE) {
+        size_t length = std::min((size_t)TRANSCODE_BLOCK_SIZE, input.size() - at);
+        memcpy(block.data(), input.data() + at, length);
         size_t consumed;
         Clock::time_point start = Clock::now();
-        size_t produced = TranscodeChunk(input.data(), input.size(), 1, direction, newlines, out.data(), &consumed);
-        times.push_back(Seconds(start));
-        if (consumed != input.size() || produced == 0) exit(3);
+        size_t produced = TranscodeChunk(block.data(), length, 1, direction, newlines, out.data(), &consumed);
+        total += Seconds(start);
+        if (consumed != length || produced == 0) exit(3);
     }
-    return input.size() / Median(times) / 1e6;
+    return total;
+}
+
+// MB/s on every path this processor can run, the paths taking turns round by round.
+void MemoryTable(const char *const files[2], const char *const names[2], int rounds) {
+    const char *paths[TRANSCODE_MAX_PATHS];
+    int pathCount = TranscodePaths(paths);
+    printf("| in memory, 1 MiB blocks (median of %d), MB/s  |", rounds);
+    for (int p = 0; p < pathCount; p++) printf(" %8s |", paths[p]);
+    printf("\n|-----------------------------------------------|");
+    for (int p = 0; p < pathCount; p++) printf("----------|");
+    printf("\n");
+    for (int direction = 0; direction < 2; direction++) {
+        std::vector<unsigned char> input = ReadWhole(files[direction]);
+        for (int newlines = 0; newlines < 2; newlines++) {
+            std::vector<std::vector<double>> times(pathCount);
+            for (int r = 0; r < rounds; r++) {
+                for (int p = 0; p < pathCount; p++) {
+                    TranscodeSelectPath(paths[p]);
+                    times[p].push_back(ConvertBlocks(input, (unsigned char)direction, (unsigned char)newlines));
+                }
+            }
+            std::string what = std::string(names[direction]) + (newlines ? ", newlines converted" : "");
+            printf("| %-45s |", what.c_str());
+            for (int p = 0; p < pathCount; p++) printf(" %8.0f |", input.size() / Median(times[p]) / 1e6);
+            printf("\n");
+        }
+    }
+    TranscodeSelectPath(paths[pathCount - 1]);
 }
 
 double ConvertFileToFile(const char *source, const char *dest) {
@@ -87,34 +120,16 @@ double Copy(const char *source, const char *dest) {
 
 int main(int argc, char **argv) {
     if (argc < 3) {
-        fprintf(stderr, "usage: %s SJIS_CRLF_FILE EUC_LF_FILE [ROUNDS]\n", argv[0]);
+        fprintf(stderr, "usage: %s SJIS_CRLF_FILE EUC_LF_FILE [ROUNDS [memory | files]]\n", argv[0]);
         return 2;
     }
     int rounds = argc > 3 ? atoi(argv[3]) : 7;
+    const char *only = argc > 4 ? argv[4] : "";
     const char *files[2] = {argv[1], argv[2]};
     const char *names[2] = {"Shift_JIS -> EUC-JP", "EUC-JP -> Shift_JIS"};
 
-    // In memory on every path this processor can run; file to file on the best one.
-    const char *paths[TRANSCODE_MAX_PATHS];
-    int pathCount = TranscodePaths(paths);
-    printf("| in memory (median of %d), MB/s               |", rounds);
-    for (int p = 0; p < pathCount; p++) printf(" %8s |", paths[p]);
-    printf("\n|----------------------------------------------|");
-    for (int p = 0; p < pathCount; p++) printf("----------|");
-    printf("\n");
-    for (int direction = 0; direction < 2; direction++) {
-        std::vector<unsigned char> input = ReadWhole(files[direction]);
-        for (int newlines = 0; newlines < 2; newlines++) {
-            std::string what = std::string(names[direction]) + (newlines ? ", newlines converted" : "");
-            printf("| %-44s |", what.c_str());
-            for (int p = 0; p < pathCount; p++) {
-                TranscodeSelectPath(paths[p]);
-                printf(" %8.0f |", InMemory(input, (unsigned char)direction, (unsigned char)newlines, rounds));
-            }
-            printf("\n");
-        }
-    }
-    TranscodeSelectPath(paths[pathCount - 1]);
+    if (strcmp(only, "files") != 0) MemoryTable(files, names, rounds);
+    if (strcmp(only, "memory") == 0) return 0;
     printf("\nFile to file on the %s path.\n", TranscodeCurrentPath());
 
     // File to file, two ways: each round into a new file, and each round over the file
