@@ -172,8 +172,11 @@ size_t TranscodeChunk(const unsigned char *in, size_t length, int atEnd, unsigne
 TranscodeResult TranscodeStream(PlatformFile input, PlatformFile output) {
     // Output goes out in whole pages: a write that ends inside a page makes the next one
     // start there, which costs the system more than the conversion saves. Less than a page
-    // is held back; it is written before a read failure is reported, so nothing converted
-    // is lost. One spare input byte carries a character cut by the end of a block.
+    // is held back, but never while the input waits: after a read that brought less than
+    // asked (a pipe that pauses, the end of a file) everything converted is written. It is
+    // also written before a read failure is reported, so nothing converted is lost; the
+    // read failure is what is reported even when that write fails too. One spare input
+    // byte carries a character cut by the end of a block.
     enum { PAGE = 4096 };
     static unsigned char inBlock[TRANSCODE_BLOCK_SIZE + 1];
     static unsigned char outBlock[PAGE + TranscodeOutputCapacity(TRANSCODE_BLOCK_SIZE + 1)];
@@ -185,14 +188,14 @@ TranscodeResult TranscodeStream(PlatformFile input, PlatformFile output) {
     for (;;) {
         unsigned long got = 0;
         if (!PlatformRead(input, inBlock + carried, TRANSCODE_BLOCK_SIZE, &got)) {
-            if (held > 0 && !PlatformWrite(output, outBlock, (unsigned long)held)) return WriteFailed;
+            if (held > 0) PlatformWrite(output, outBlock, (unsigned long)held);
             return ReadFailed;
         }
         size_t available = carried + got;
         int atEnd = got == 0;
         size_t consumed = 0;
         held += TranscodeChunk(inBlock, available, atEnd, direction, convertNewlines, outBlock + held, &consumed);
-        size_t ready = atEnd ? held : held - held % PAGE;
+        size_t ready = got < TRANSCODE_BLOCK_SIZE ? held : held - held % PAGE;
         if (ready > 0 && !PlatformWrite(output, outBlock, (unsigned long)ready)) return WriteFailed;
         if (atEnd) return Completed;
         held -= ready;

@@ -1,11 +1,14 @@
 // The conversion job on real files through the POSIX platform: the destination that is
 // the open source under another name is refused before anything is truncated; empty
-// names and folders are refused without anything being written.
+// names and folders are refused without anything being written. And the transcoder on a
+// real pipe whose writer pauses.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -18,6 +21,7 @@
 #include "platform.h"
 #include "program_state.h"
 #include "reference_transcoder.h"
+#include "transcode.h"
 
 namespace {
 
@@ -144,6 +148,42 @@ TEST_F(PosixJobTest, RefusedFiles) {
     ConvertFile(nullptr, temp.c_str(), temp.c_str());
     EXPECT_EQ(messages, std::vector<std::string>{TEMP_CREATE_FAILED});
     EXPECT_TRUE(SameBytes(text, Read(temp)));
+}
+
+// `tail -f log | kavoconv - -`: a line that comes down a pipe whose writer then waits is
+// converted and written at once, not held back until a page's worth has come.
+TEST(PosixStreamTest, PipeThatPausesGetsItsOutputAtOnce) {
+    int in[2], out[2];
+    ASSERT_EQ(pipe(in), 0);
+    ASSERT_EQ(pipe(out), 0);
+    ProgramState.direction = SjisToEuc;
+    ProgramState.convertNewlines = 1;
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(in[1]);
+        close(out[0]);
+        _exit(TranscodeStream(in[0], out[1]));
+    }
+    close(in[0]);
+    close(out[1]);
+    const std::string line = "\x82\xA0 line\r\n";
+    ASSERT_EQ(write(in[1], line.data(), line.size()), (ssize_t)line.size());
+    struct pollfd ready = {out[0], POLLIN, 0};
+    std::string output;
+    if (poll(&ready, 1, 10000) == 1) {
+        char buffer[256];
+        ssize_t got = read(out[0], buffer, sizeof buffer);
+        if (got > 0) output.assign(buffer, (size_t)got);
+    }
+    EXPECT_TRUE(SameBytes(ReferenceConvert(line, SjisToEuc, 1), output)) << "within 10 s of the line";
+    close(in[1]);  // the end of the input: nothing more comes, and the transcoder completes
+    char rest[256];
+    EXPECT_EQ(read(out[0], rest, sizeof rest), 0);
+    close(out[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == Completed);
 }
 
 }  // namespace

@@ -296,4 +296,23 @@ TEST_P(Transcoder, FailuresAtChosenOffsets) {
     }
 }
 
+// Output short of a page is held back until the next read. When that read fails and the
+// held-back bytes then cannot be written either, the read failure is what is reported,
+// with exactly the bytes before the failing write in the output.
+TEST(TranscodeStream, ReadFailureStaysTheOutcomeWhenTheHeldBackWriteFails) {
+    std::mt19937 random(77);
+    const std::string input = HazardText(random, BLOCK + 1000);
+    const Setting s = {0, 1};
+    std::string converted;  // what the first block converts to
+    ASSERT_EQ(ReferenceTranscode(input, s.direction, s.newlines, &converted, BLOCK), ReadFailed);
+    const size_t heldBack = converted.size() % 4096;
+    ASSERT_GT(heldBack, 1u) << "the first block's output must end inside a page";
+    fake::Faults faults;
+    faults.readAt = BLOCK;  // the first read brings a whole block, the second fails
+    faults.writeAt = converted.size() - heldBack / 2;
+    std::string output;
+    EXPECT_EQ(Stream(input, s, &output, faults), ReadFailed);
+    EXPECT_TRUE(SameBytes(converted.substr(0, faults.writeAt), output));
+}
+
 }  // namespace
