@@ -104,8 +104,8 @@ int HasSse2(void) {
 #endif
 #if defined(__x86_64__)
 int HasAvx2(void) {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
+    __builtin_cpu_init();  // every processor with AVX2 has BMI1 and BMI2 too, but ask
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
 }
 #endif
 

@@ -39,6 +39,8 @@ struct V {
     }
     // Bit k is the top bit of byte k.
     KAVO_VECTOR static uint32_t Bits(Vec x) { return (uint32_t)_mm_movemask_epi8(x); }
+    // The position of the lowest bit set, 64 when there is none, without a branch.
+    KAVO_VECTOR static size_t Lowest(uint64_t bits) { return (size_t)__builtin_ctzll(bits | 1ULL << 63) + (bits == 0); }
     // Byte k is 0xFF where bit k of the low 16 bits is set.
     KAVO_VECTOR static Vec FromBits(uint64_t bits) {
         __m128i spread = _mm_cvtsi32_si128((int)(bits & 0xFFFF));
@@ -69,8 +71,8 @@ const TranscodeStepSet SSE2_STEPS = {sse2::SjisToEucSteps, sse2::EucToSjisSteps}
 
 namespace avx2 {
 
-#define KAVO_TARGET __attribute__((target("avx2")))
-#define KAVO_VECTOR __attribute__((target("avx2"), always_inline))
+#define KAVO_TARGET __attribute__((target("avx2,bmi,bmi2")))
+#define KAVO_VECTOR __attribute__((target("avx2,bmi,bmi2"), always_inline))
 
 struct V {
     typedef __m256i Vec;
@@ -90,6 +92,7 @@ struct V {
         return _mm256_blendv_epi8(otherwise, ifSet, mask);
     }
     KAVO_VECTOR static uint32_t Bits(Vec x) { return (uint32_t)_mm256_movemask_epi8(x); }
+    KAVO_VECTOR static size_t Lowest(uint64_t bits) { return (size_t)_tzcnt_u64(bits); }  // 64 for none
     // Byte k is 0xFF where bit k of the low 32 bits is set: each byte of the mask goes to
     // eight bytes, which keep one bit each.
     KAVO_VECTOR static Vec FromBits(uint64_t bits) {
