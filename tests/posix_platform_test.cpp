@@ -186,4 +186,55 @@ TEST(PosixStreamTest, PipeThatPausesGetsItsOutputAtOnce) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == Completed);
 }
 
+// Reading in place hands over the file's bytes and moves on past them; a file cut short by
+// another program while its bytes are in use is reported as bytes not had (not a crash),
+// the position unmoved, and a pipe is declined.
+struct InPlaceUse {
+    std::string seen;
+    const char *cutPath;  // cut this file to nothing, then touch the last byte
+};
+
+void UseInPlace(const unsigned char *bytes, unsigned long count, void *context) {
+    InPlaceUse *use = (InPlaceUse *)context;
+    if (use->cutPath) {
+        EXPECT_EQ(truncate(use->cutPath, 0), 0);
+        use->seen += (char)bytes[count - 1];  // no longer in the file: SIGBUS
+        ADD_FAILURE() << "the byte was still there";
+    }
+    use->seen.assign((const char *)bytes, count);
+}
+
+TEST(PosixReadInPlaceTest, BytesHandedOverOrDeclined) {
+    char pattern[] = "/tmp/kavo-inplace-XXXXXX";
+    int fd = mkstemp(pattern);
+    ASSERT_GE(fd, 0);
+    std::string text(3 * 4096 + 100, 'x');
+    for (size_t k = 0; k < text.size(); k++) text[k] = (char)('a' + k % 26);
+    ASSERT_EQ(write(fd, text.data(), text.size()), (ssize_t)text.size());
+    ASSERT_EQ(lseek(fd, 5000, SEEK_SET), 5000);  // a view then begins inside a page
+    InPlaceUse use = {"", nullptr};
+    unsigned long count = 0;
+    ASSERT_TRUE(PlatformReadInPlace(fd, 4096, &count, UseInPlace, &use));
+    EXPECT_EQ(count, 4096u);
+    EXPECT_TRUE(SameBytes(text.substr(5000, 4096), use.seen));
+    EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 5000 + 4096);
+
+    use.cutPath = pattern;
+    EXPECT_FALSE(PlatformReadInPlace(fd, 1 << 20, &count, UseInPlace, &use));
+    EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 5000 + 4096);
+    unsigned char byte;
+    EXPECT_TRUE(PlatformRead(fd, &byte, 1, &count));
+    EXPECT_EQ(count, 0u);  // what PlatformRead then meets: the end
+    close(fd);
+    unlink(pattern);
+
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_EQ(write(ends[1], "abc", 3), 3);
+    use.cutPath = nullptr;
+    EXPECT_FALSE(PlatformReadInPlace(ends[0], 4096, &count, UseInPlace, &use));
+    close(ends[0]);
+    close(ends[1]);
+}
+
 }  // namespace
