@@ -169,38 +169,80 @@ size_t TranscodeChunk(const unsigned char *in, size_t length, int atEnd, unsigne
     return produced;
 }
 
+namespace {
+
+// What converting bytes read in place needs and leaves: the settings, where the output
+// goes, and the byte a block may leave for the next (a character, or CR LF, cut by the
+// block's end). ConvertInPlace fills in a copy, which counts only when the read does.
+struct InPlace {
+    unsigned char direction;
+    unsigned char convertNewlines;
+    unsigned char *out;
+    size_t produced;
+    size_t carried;  // 0 or 1
+    unsigned char carriedByte;
+};
+
+void ConvertInPlace(const unsigned char *bytes, unsigned long count, void *context) {
+    InPlace *c = (InPlace *)context;
+    size_t start = 0, consumed = 0;
+    c->produced = 0;
+    if (c->carried) {
+        // The carried byte with the first one here: it takes that one too, or leaves it.
+        unsigned char first[2] = {c->carriedByte, bytes[0]};
+        c->produced = TranscodeChunk(first, 2, 0, c->direction, c->convertNewlines, c->out, &consumed);
+        start = consumed - 1;
+    }
+    c->produced += TranscodeChunk(bytes + start, count - start, 0, c->direction, c->convertNewlines,
+                                  c->out + c->produced, &consumed);
+    c->carried = count - start - consumed;
+    if (c->carried) c->carriedByte = bytes[count - 1];
+}
+
+}  // namespace
+
 TranscodeResult TranscodeStream(PlatformFile input, PlatformFile output) {
-    // Output goes out in whole pages: a write that ends inside a page makes the next one
-    // start there, which costs the system more than the conversion saves. Less than a page
-    // is held back, but never while the input waits: after a read that brought less than
-    // asked (a pipe that pauses, the end of a file) everything converted is written. It is
-    // also written before a read failure is reported, so nothing converted is lost; the
-    // read failure is what is reported even when that write fails too. One spare input
-    // byte carries a character cut by the end of a block.
+    // Blocks are read in place where the platform can, which spares copying them; else,
+    // and from the first time it cannot, into inBlock. Output goes out in whole pages: a
+    // write that ends inside a page makes the next one start there, which costs the system
+    // more than the conversion saves. Less than a page is held back, but never while the
+    // input waits: after a read that brought less than asked (a pipe that pauses, the end
+    // of a file) everything converted is written. It is also written before a read failure
+    // is reported, so nothing converted is lost; the read failure is what is reported even
+    // when that write fails too. One spare input byte carries a character cut by the end
+    // of a block.
     enum { PAGE = 4096 };
     static unsigned char inBlock[TRANSCODE_BLOCK_SIZE + 1];
     static unsigned char outBlock[PAGE + TranscodeOutputCapacity(TRANSCODE_BLOCK_SIZE + 1)];
-    const unsigned char direction = ProgramState.direction;
-    const unsigned char convertNewlines = ProgramState.convertNewlines;
-    size_t carried = 0;
+    InPlace state = {ProgramState.direction, ProgramState.convertNewlines, outBlock, 0, 0, 0};
+    int inPlace = 1;
     size_t held = 0;
 
     for (;;) {
         unsigned long got = 0;
-        if (!PlatformRead(input, inBlock + carried, TRANSCODE_BLOCK_SIZE, &got)) {
-            if (held > 0) PlatformWrite(output, outBlock, (unsigned long)held);
-            return ReadFailed;
+        InPlace next = state;
+        next.out = outBlock + held;
+        if (inPlace && PlatformReadInPlace(input, TRANSCODE_BLOCK_SIZE, &got, ConvertInPlace, &next)) {
+            state = next;
+            held += state.produced;
+        } else {
+            inPlace = 0;
+            inBlock[0] = state.carriedByte;
+            if (!PlatformRead(input, inBlock + state.carried, TRANSCODE_BLOCK_SIZE, &got)) {
+                if (held > 0) PlatformWrite(output, outBlock, (unsigned long)held);
+                return ReadFailed;
+            }
+            size_t available = state.carried + got;
+            size_t consumed = 0;
+            held += TranscodeChunk(inBlock, available, got == 0, state.direction, state.convertNewlines,
+                                   outBlock + held, &consumed);
+            state.carried = available - consumed;
+            if (state.carried) state.carriedByte = inBlock[consumed];
         }
-        size_t available = carried + got;
-        int atEnd = got == 0;
-        size_t consumed = 0;
-        held += TranscodeChunk(inBlock, available, atEnd, direction, convertNewlines, outBlock + held, &consumed);
         size_t ready = got < TRANSCODE_BLOCK_SIZE ? held : held - held % PAGE;
         if (ready > 0 && !PlatformWrite(output, outBlock, (unsigned long)ready)) return WriteFailed;
-        if (atEnd) return Completed;
+        if (got == 0) return Completed;
         held -= ready;
         if (held > 0) memmove(outBlock, outBlock + ready, held);
-        carried = available - consumed;
-        if (carried > 0) memmove(inBlock, inBlock + consumed, carried);
     }
 }

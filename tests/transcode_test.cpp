@@ -250,13 +250,16 @@ TEST_P(Transcoder, RandomInputsAgreeWithTheOracle) {
     for (int round = 0; round < 300; round++) {
         size_t length = round < 290 ? random() % 200 : 2 * BLOCK + random() % 1000;
         std::string input = HazardText(random, length);
-        fake::Faults reads;
+        fake::Faults reads, copied;  // read in place, and copied as from a pipe
         for (int i = 0; i < 4; i++) reads.readSizes.push_back(1 + random() % (round < 290 ? 40 : 3 * BLOCK));
+        copied = reads;
+        copied.inPlace = false;
         for (Setting s : SETTINGS) {
             SCOPED_TRACE("round " + std::to_string(round) + ", " + Describe(s) + ", input " + Hex(input));
             std::string expected = ReferenceConvert(input, s.direction, s.newlines);
             ASSERT_TRUE(SameBytes(expected, Chunk(input, s)));
             ASSERT_TRUE(SameBytes(expected, StreamOk(input, s, reads)));
+            ASSERT_TRUE(SameBytes(expected, StreamOk(input, s, copied)));
         }
     }
 }

@@ -99,7 +99,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 3) return 0;
-    // Direction 0-3 (anything but 0 is EUC-JP to Shift_JIS), newlines 0-3 (only 1 is on).
+    // Direction 0-3 (anything but 0 is EUC-JP to Shift_JIS), newlines 0-3 (only 1 is on);
+    // bit 4 picks reads in place or reads that copy.
     const unsigned char direction = data[0] & 3, newlines = (data[0] >> 2) & 3;
     std::mt19937 random((uint32_t)data[1] << 8 | data[2]);
     const std::string text((const char *)data + 3, size - 3);
@@ -123,8 +124,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         Check("whole chunk", expected, WholeChunk(text, direction, newlines));
         Check("cut chunks", expected, CutChunks(text, direction, newlines, cuts));
 
+        // Reads in place and reads that copy (as from a pipe) take turns by the input.
         fake::Faults faults;
         for (int i = 0; i < 3; i++) faults.readSizes.push_back(1 + cuts() % 64);
+        faults.inPlace = (data[0] & 0x10) != 0;
         std::string output;
         if (Stream(text, faults, &output) != Completed) abort();
         Check("stream", expected, output);
