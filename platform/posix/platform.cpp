@@ -147,12 +147,14 @@ int PlatformOpenSource(const char *path, PlatformFile *file) {
 int PlatformCreateOutput(const char *path, PlatformFile *file) {
     OpenFile *slot = FreeSlot();
     if (!slot) return 0;
-    // No O_TRUNC: the file must first be known not to be open here, under any name.
+    // No O_TRUNC: the file must first be known not to be open here, under any name. An
+    // empty file (a new one) is not truncated: on ext4 that marks it to be flushed when it
+    // is closed, which made closing a newly written 100 MiB file take some 35 ms.
     int fd = OpenRetrying(path, O_WRONLY | O_CREAT, 0666);
     if (fd < 0) return 0;
     struct stat info;
     if (fstat(fd, &info) != 0 || SharingForbids(info, 1) ||
-        (S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0)) {
+        (S_ISREG(info.st_mode) && info.st_size > 0 && ftruncate(fd, 0) != 0)) {
         CloseFd(fd);
         return 0;
     }
