@@ -27,6 +27,13 @@ cmake --build "$build" -j "$(nproc)" --target kavoconv >/dev/null
 export KAVO_WINE_ROOT="$work/wine"
 trap 'kavo_wine_cleanup; rm -rf "$work"' EXIT
 kavo_wine_setup
+# The server the set-up leaves may be the one its last command started, which stops a
+# few seconds after its last process; then every command here would start Wine afresh
+# (services, desktop: some 2.5 s). Let that one stop and start one that stays, with
+# Wine's own processes started here, where they do not hold the timed commands' pipes.
+wineserver -w
+wineserver -p
+wine cmd /c exit >/dev/null 2>&1 || true
 
 python3 - "$rounds" "$work" "$build/cli/kavoconv.exe" <<'PY'
 import os, random, statistics, subprocess, sys, time
@@ -50,9 +57,12 @@ for case, source, options in cases:
     runs.append((case, "kavoconv.exe", ["wine", K] + options + [windows(source), OUT]))
     runs.append((case, "copy", ["wine", "cmd", "/c", "copy", "/y", windows(source), OUT]))
 
+# Dirty pages are flushed before each timed run, so that no run is timed while the system
+# writes out an earlier one's output.
 def run_once(argv):
     if os.path.exists(out):
         os.remove(out)
+    os.sync()
     start = time.perf_counter()
     done = subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     elapsed = time.perf_counter() - start
@@ -87,7 +97,8 @@ os.remove(out)
 size = os.path.getsize(sjis)
 print(f"Input: {size / 2**20:.1f} MiB of Shift_JIS CR LF text ({size:,} bytes) and its EUC-JP LF form "
       f"({os.path.getsize(euc):,} bytes). {rounds} rounds after one warm-up round; in each round every "
-      f"command runs once, in a shuffled order, each into a new file. Median and fastest wall time of the "
+      f"command runs once, in a shuffled order, each into a new file, dirty pages flushed before it. Median "
+      f"and fastest wall time of the "
       f"whole command, Wine's start included; × copy = median / median of copy.\n")
 print("| Conversion | Tool | Median (ms) | Min (ms) | MB/s | × copy |")
 print("|---|---|---:|---:|---:|---:|")
