@@ -46,12 +46,12 @@ const char *TranscodeCurrentPath(void);
 size_t TranscodeChunk(const unsigned char *in, size_t length, int atEnd, unsigned char direction,
                       unsigned char convertNewlines, unsigned char *out, size_t *consumed);
 
-// Reads `input` to its end and writes its conversion to `output`, with the settings in
-// ProgramState. Neither file is opened or closed here. Whenever a read brings less than a
-// block (a pipe that pauses), everything converted so far is written before the next
-// read. On ReadFailed everything converted before the failing read has been offered to
-// `output` (a write failing then does not change the result); on WriteFailed nothing more
-// is written.
+// Reads `input` to its end (in place where PlatformReadInPlace can, else by copying) and
+// writes its conversion to `output`, with the settings in ProgramState. Neither file is
+// opened or closed here. Whenever a read brings less than a block (a pipe that pauses),
+// everything converted so far is written before the next read. On ReadFailed everything
+// converted before the failing read has been offered to `output` (a write failing then
+// does not change the result); on WriteFailed nothing more is written.
 TranscodeResult TranscodeStream(PlatformFile input, PlatformFile output);
 
 #endif

@@ -31,4 +31,5 @@ fi
 coverage=$(grep -o 'cov: [0-9]*' "$scratch/log" | tail -n 1)
 corpus=$(ls "$scratch" | grep -vc '^log$' || true)
 paths=$(sed -n 's/^transcode_fuzz: paths //p' "$scratch/log" | head -n 1)
-echo "fuzz: $runs executions in $seconds s on each of the paths $paths, $coverage, $corpus new corpus inputs, no failure"
+echo "fuzz: $runs executions in $seconds s on each of the paths $paths, $coverage," \
+  "$corpus new corpus inputs, no failure"

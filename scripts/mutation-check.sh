@@ -44,7 +44,8 @@ changes = [
      "_mm256_permute2x128_si256(before, x, 0x21), 14)", AVX2),
     ("rules: Shift_JIS 0x71", RULES, "(s1 <= 0x9F ? 0x71 : 0xB1)", "(s1 <= 0x9F ? 0x72 : 0xB1)", ALL),
     ("rules: EUC-JP 0x7D", RULES, "((j1 & 1) ? 0x1F : 0x7D)", "((j1 & 1) ? 0x1F : 0x7E)", ALL),
-    ("rules: half-width katakana bound", RULES, "return c >= 0xA0 && c <= 0xDF;", "return c >= 0xA0 && c <= 0xDE;", ALL),
+    ("rules: half-width katakana bound", RULES, "return c >= 0xA0 && c <= 0xDF;",
+     "return c >= 0xA0 && c <= 0xDE;", ALL),
 ]
 
 def build_and_run():
