@@ -19,6 +19,23 @@ enum { TRANSCODE_BLOCK_SIZE = 1024 * 1024 };
 // whole-vector stores of the fast paths.
 constexpr size_t TranscodeOutputCapacity(size_t length) { return 2 * length + 64; }
 
+// The ways of converting that a build can have, plainest first: "plain" (one character at a
+// time, in every build), "sse2" (x86, sixty-four bytes a step in 16-byte vectors) and
+// "avx2" (x86-64, the same in 32-byte vectors). Every path writes the same bytes. At start
+// the last one that this build has and this processor can run is taken.
+enum { TRANSCODE_MAX_PATHS = 4 };
+
+// Puts into names the paths this build has and this processor can run, plainest first,
+// and returns how many there are (at least 1: "plain").
+int TranscodePaths(const char *names[TRANSCODE_MAX_PATHS]);
+
+// Makes every later conversion take the named path. Returns 0, changing nothing, when it
+// is not among TranscodePaths.
+int TranscodeSelectPath(const char *name);
+
+// The name of the path in use.
+const char *TranscodeCurrentPath(void);
+
 // Converts in[0, length) into out and returns the number of bytes written there.
 // `direction` 0 is Shift_JIS to EUC-JP, anything else EUC-JP to Shift_JIS; the newline
 // rule applies only when `convertNewlines` is 1. Unless `atEnd` is nonzero, a last byte
@@ -29,9 +46,12 @@ constexpr size_t TranscodeOutputCapacity(size_t length) { return 2 * length + 64
 size_t TranscodeChunk(const unsigned char *in, size_t length, int atEnd, unsigned char direction,
                       unsigned char convertNewlines, unsigned char *out, size_t *consumed);
 
-// Reads `input` to its end and writes its conversion to `output`, with the settings in
-// ProgramState. Neither file is opened or closed here. On ReadFailed everything converted
-// before the failing read is already written; on WriteFailed nothing more is written.
+// Reads `input` to its end (in place where PlatformReadInPlace can, else by copying) and
+// writes its conversion to `output`, with the settings in ProgramState. Neither file is
+// opened or closed here. Whenever a read brings less than a block (a pipe that pauses),
+// everything converted so far is written before the next read. On ReadFailed everything
+// converted before the failing read has been offered to `output` (a write failing then
+// does not change the result); on WriteFailed nothing more is written.
 TranscodeResult TranscodeStream(PlatformFile input, PlatformFile output);
 
 #endif

@@ -21,9 +21,21 @@ int PlatformCreateOutput(const char *path, PlatformFile *file);
 // (0 only at the end of the input); 0 on failure.
 int PlatformRead(PlatformFile file, unsigned char *buffer, unsigned long size, unsigned long *count);
 
-// The bytes PlatformRead has delivered since the process started, for a progress display;
+// The bytes PlatformRead and PlatformReadInPlace have delivered since the process started, for a progress display;
 // it may be read from another thread or a signal handler while a read is under way.
 unsigned long long PlatformBytesRead(void);
+
+// Reads like PlatformRead, without the copy: up to `size` bytes from the current position
+// of `file` are handed to use(bytes, *count, context) where the system keeps them, and
+// the position moves past them. Returns nonzero after use() has run on *count (> 0)
+// bytes. Returns 0, with the position where it was, when the bytes cannot be had so (no
+// regular file, nothing left by the file's size, no mapping) or reading them failed while
+// use() ran (the file was cut short meanwhile, the device failed): use() may then have run
+// part of the way, what it made of them does not count, and the caller reads them with
+// PlatformRead, which reports the end of the input and any failure.
+typedef void (*PlatformBytesUser)(const unsigned char *bytes, unsigned long count, void *context);
+int PlatformReadInPlace(PlatformFile file, unsigned long size, unsigned long *count, PlatformBytesUser use,
+                        void *context);
 
 // Writes all size bytes. Returns nonzero when every byte was written; 0 on failure,
 // after which an unknown prefix of the bytes may have reached the file.

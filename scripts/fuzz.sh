@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Fuzzes the transcoder against the byte-at-a-time oracle for a bounded time: builds the
+# Fuzzes the transcoder against the byte-at-a-time oracle for a bounded time, every input
+# on every path this processor can run (plain, sse2, avx2): builds the
 # libFuzzer target with clang (address and undefined-behaviour sanitizers) in build/fuzz,
 # runs it from the seed corpus in tests/fuzz/corpus and prints the executions reached.
 # Exits non-zero when the fuzzer finds a difference or a crash (the input is kept in
@@ -29,4 +30,6 @@ if [ "$status" -ne 0 ] || [ -z "$runs" ]; then
 fi
 coverage=$(grep -o 'cov: [0-9]*' "$scratch/log" | tail -n 1)
 corpus=$(ls "$scratch" | grep -vc '^log$' || true)
-echo "fuzz: $runs executions in $seconds s, $coverage, $corpus new corpus inputs, no failure"
+paths=$(sed -n 's/^transcode_fuzz: paths //p' "$scratch/log" | head -n 1)
+echo "fuzz: $runs executions in $seconds s on each of the paths $paths, $coverage," \
+  "$corpus new corpus inputs, no failure"

@@ -182,6 +182,30 @@ int PlatformRead(PlatformFile file, unsigned char *buffer, unsigned long size, u
 
 unsigned long long PlatformBytesRead(void) { return bytesRead; }
 
+// The bytes in place, cut as reads are (readSizes), unless declined. A read fault within
+// them is met as the real one meets a file cut short: use() runs on all of them, then
+// the call fails, and PlatformRead then fails at the fault's offset.
+int PlatformReadInPlace(PlatformFile file, unsigned long size, unsigned long *count, PlatformBytesUser use,
+                        void *context) {
+    Handle *h = FromFile(file, "read");
+    if (!h || !faults.inPlace) return 0;
+    if (h->writing) problems += "read from output " + h->key + "; ";
+    const std::string &data = files[h->key].data;
+    if (h->position >= data.size()) return 0;
+    if (!faults.readSizes.empty()) {
+        unsigned long limit = faults.readSizes[readCalls % faults.readSizes.size()];
+        if (size > limit) size = limit;
+    }
+    readCalls++;
+    size_t got = data.size() - h->position < size ? data.size() - h->position : size;
+    use((const unsigned char *)data.data() + h->position, (unsigned long)got, context);
+    if (faults.readAt >= h->position && faults.readAt <= h->position + got) return 0;
+    h->position += got;
+    bytesRead += got;
+    *count = (unsigned long)got;
+    return 1;
+}
+
 int PlatformWrite(PlatformFile file, const unsigned char *buffer, unsigned long size) {
     Handle *h = FromFile(file, "write");
     if (!h) return 0;

@@ -26,6 +26,7 @@ struct Faults {
     bool copy = false;                  // PlatformCopyOver fails, leaving the target as it was
     bool deleteFile = false;            // PlatformDelete fails
     std::vector<unsigned long> readSizes;  // when set, read n delivers at most readSizes[n % size]
+    bool inPlace = true;                // PlatformReadInPlace offers the bytes (false: declines, as for a pipe)
 };
 
 struct Message {

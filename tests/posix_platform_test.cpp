@@ -1,12 +1,15 @@
 // The conversion job on real files through the POSIX platform: the destination that is
 // the open source under another name is refused before anything is truncated; empty
-// names and folders are refused without anything being written.
+// names and folders are refused without anything being written. And the transcoder on a
+// real pipe whose writer pauses.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -19,6 +22,7 @@
 #include "platform.h"
 #include "program_state.h"
 #include "reference_transcoder.h"
+#include "transcode.h"
 
 namespace {
 
@@ -165,6 +169,93 @@ TEST_F(PosixJobTest, StandardInputIsNeverTruncatedAsAnOutput) {
     PlatformClose(input);
     EXPECT_EQ(dup2(saved, STDIN_FILENO), STDIN_FILENO);
     close(saved);
+}
+
+// `tail -f log | kavoconv - -`: a line that comes down a pipe whose writer then waits is
+// converted and written at once, not held back until a page's worth has come.
+TEST(PosixStreamTest, PipeThatPausesGetsItsOutputAtOnce) {
+    int in[2], out[2];
+    ASSERT_EQ(pipe(in), 0);
+    ASSERT_EQ(pipe(out), 0);
+    ProgramState.direction = SjisToEuc;
+    ProgramState.convertNewlines = 1;
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(in[1]);
+        close(out[0]);
+        _exit(TranscodeStream(in[0], out[1]));
+    }
+    close(in[0]);
+    close(out[1]);
+    const std::string line = "\x82\xA0 line\r\n";
+    ASSERT_EQ(write(in[1], line.data(), line.size()), (ssize_t)line.size());
+    struct pollfd ready = {out[0], POLLIN, 0};
+    std::string output;
+    if (poll(&ready, 1, 10000) == 1) {
+        char buffer[256];
+        ssize_t got = read(out[0], buffer, sizeof buffer);
+        if (got > 0) output.assign(buffer, (size_t)got);
+    }
+    EXPECT_TRUE(SameBytes(ReferenceConvert(line, SjisToEuc, 1), output)) << "within 10 s of the line";
+    close(in[1]);  // the end of the input: nothing more comes, and the transcoder completes
+    char rest[256];
+    EXPECT_EQ(read(out[0], rest, sizeof rest), 0);
+    close(out[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == Completed);
+}
+
+// Reading in place hands over the file's bytes and moves on past them; a file cut short by
+// another program while its bytes are in use is reported as bytes not had (not a crash),
+// the position unmoved, and a pipe is declined.
+struct InPlaceUse {
+    std::string seen;
+    const char *cutPath;  // cut this file to nothing, then touch the last byte
+};
+
+void UseInPlace(const unsigned char *bytes, unsigned long count, void *context) {
+    InPlaceUse *use = (InPlaceUse *)context;
+    if (use->cutPath) {
+        EXPECT_EQ(truncate(use->cutPath, 0), 0);
+        use->seen += (char)bytes[count - 1];  // no longer in the file: SIGBUS
+        ADD_FAILURE() << "the byte was still there";
+    }
+    use->seen.assign((const char *)bytes, count);
+}
+
+TEST(PosixReadInPlaceTest, BytesHandedOverOrDeclined) {
+    char pattern[] = "/tmp/kavo-inplace-XXXXXX";
+    int fd = mkstemp(pattern);
+    ASSERT_GE(fd, 0);
+    std::string text(3 * 4096 + 100, 'x');
+    for (size_t k = 0; k < text.size(); k++) text[k] = (char)('a' + k % 26);
+    ASSERT_EQ(write(fd, text.data(), text.size()), (ssize_t)text.size());
+    ASSERT_EQ(lseek(fd, 5000, SEEK_SET), 5000);  // a view then begins inside a page
+    InPlaceUse use = {"", nullptr};
+    unsigned long count = 0;
+    ASSERT_TRUE(PlatformReadInPlace(fd, 4096, &count, UseInPlace, &use));
+    EXPECT_EQ(count, 4096u);
+    EXPECT_TRUE(SameBytes(text.substr(5000, 4096), use.seen));
+    EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 5000 + 4096);
+
+    use.cutPath = pattern;
+    EXPECT_FALSE(PlatformReadInPlace(fd, 1 << 20, &count, UseInPlace, &use));
+    EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 5000 + 4096);
+    unsigned char byte;
+    EXPECT_TRUE(PlatformRead(fd, &byte, 1, &count));
+    EXPECT_EQ(count, 0u);  // what PlatformRead then meets: the end
+    close(fd);
+    unlink(pattern);
+
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_EQ(write(ends[1], "abc", 3), 3);
+    use.cutPath = nullptr;
+    EXPECT_FALSE(PlatformReadInPlace(ends[0], 4096, &count, UseInPlace, &use));
+    close(ends[0]);
+    close(ends[1]);
 }
 
 }  // namespace

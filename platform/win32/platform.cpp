@@ -47,6 +47,10 @@ int PlatformRead(PlatformFile file, unsigned char *buffer, unsigned long size, u
 
 unsigned long long PlatformBytesRead(void) { return bytesRead.load(std::memory_order_relaxed); }
 
+// Reads copy here. A view of the file would turn a failing read (a device error) into an
+// exception that a build with this compiler cannot catch as a read failure.
+int PlatformReadInPlace(PlatformFile, unsigned long, unsigned long *, PlatformBytesUser, void *) { return 0; }
+
 int PlatformWrite(PlatformFile file, const unsigned char *buffer, unsigned long size) {
     while (size > 0) {
         DWORD written = 0;

@@ -1,0 +1,37 @@
+// The vector paths' sixty-four-byte steps, one set per instruction set. Each set is
+// compiled for its instruction set alone (transcode_x86.cpp); transcode.cpp calls a set
+// only on a processor that has that set.
+#ifndef KAVO_TRANSCODE_STEPS_H
+#define KAVO_TRANSCODE_STEPS_H
+
+#include <stddef.h>
+
+// Converts in[0, length) sixty-four bytes at a time and stops with fewer than 65 bytes
+// left, at a character boundary, for the one-at-a-time loop to finish. `newlines` is 1
+// when the newline rule applies, else 0. Returns the bytes written to out (which has
+// TranscodeOutputCapacity(length) bytes); *consumed receives the input bytes used.
+typedef size_t (*TranscodeSteps)(const unsigned char *in, size_t length, int newlines, unsigned char *out,
+                                 size_t *consumed);
+
+// TRANSCODE_SPLAT.rows[v]: 64 bytes of value v, the vector paths' constants.
+struct TranscodeSplat {
+    alignas(64) unsigned char bytes[64];
+};
+struct TranscodeSplatTable {
+    TranscodeSplat rows[256];
+};
+extern const TranscodeSplatTable TRANSCODE_SPLAT;
+
+struct TranscodeStepSet {
+    TranscodeSteps sjisToEuc;
+    TranscodeSteps eucToSjis;
+};
+
+#if defined(__i386__) || defined(__x86_64__)
+extern const TranscodeStepSet SSE2_STEPS;
+#endif
+#if defined(__x86_64__)
+extern const TranscodeStepSet AVX2_STEPS;
+#endif
+
+#endif
