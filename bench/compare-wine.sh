@@ -27,12 +27,8 @@ cmake --build "$build" -j "$(nproc)" --target kavoconv >/dev/null
 export KAVO_WINE_ROOT="$work/wine"
 trap 'kavo_wine_cleanup; rm -rf "$work"' EXIT
 kavo_wine_setup
-# The server the set-up leaves may be the one its last command started, which stops a
-# few seconds after its last process; then every command here would start Wine afresh
-# (services, desktop: some 2.5 s). Let that one stop and start one that stays, with
-# Wine's own processes started here, where they do not hold the timed commands' pipes.
-wineserver -w
-wineserver -p
+# The set-up leaves a server that stays up; Wine's own processes are started here, where
+# they do not hold the timed commands' pipes.
 wine cmd /c exit >/dev/null 2>&1 || true
 
 python3 - "$rounds" "$work" "$build/cli/kavoconv.exe" <<'PY'
