@@ -14,11 +14,6 @@ case "$shot" in /*) ;; *) shot=$root/$shot ;; esac
 if [ -z "${KAVO_IN_XVFB:-}" ]; then
     exec env KAVO_IN_XVFB=1 xvfb-run -a -s '-screen 0 1024x768x24 -nolisten tcp' "$0" "$shot"
 fi
-if ! command -v xwininfo >/dev/null || ! command -v import >/dev/null; then
-    echo "The screenshot needs xwininfo (x11-utils) and import (imagemagick)" >&2
-    exit 1
-fi
-
 if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
@@ -34,22 +29,4 @@ trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 # Opened from a folder of its own in the prefix, so the caption shows C:\Kavo\Kavo.hlp.
 mkdir -p "$WINEPREFIX/drive_c/Kavo"
 cp "$build/app/Kavo.hlp" "$WINEPREFIX/drive_c/Kavo/Kavo.hlp"
-wine winhlp32.exe 'C:\Kavo\Kavo.hlp' 2>/dev/null &
-viewer=$!
-window=
-for _ in $(seq 1 300); do
-    window=$(xwininfo -root -tree 2>/dev/null | awk '/Kavo\.hlp": \("winhlp32.exe"/ {print $1; exit}')
-    [ -n "$window" ] && break
-    sleep 0.1
-done
-if [ -z "$window" ]; then
-    echo "The help viewer did not appear" >&2
-    kill "$viewer" 2>/dev/null || true
-    exit 1
-fi
-sleep 1  # let it paint
-mkdir -p "$(dirname "$shot")"
-import -window "$window" "$shot"
-kill "$viewer" 2>/dev/null || true
-wait "$viewer" 2>/dev/null || true
-echo "Screenshot saved to $shot"
+kavo_window_shot '/Kavo\.hlp": \("winhlp32.exe"/' "The help viewer" "$shot" wine winhlp32.exe 'C:\Kavo\Kavo.hlp'

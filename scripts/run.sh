@@ -49,26 +49,4 @@ if [ "$mode" = open ]; then
     exit "$status"
 fi
 
-if ! command -v xwininfo >/dev/null || ! command -v import >/dev/null; then
-    echo "The screenshot needs xwininfo (x11-utils) and import (imagemagick)" >&2
-    exit 1
-fi
-wine "$exe" 2>/dev/null &
-program=$!
-window=
-for _ in $(seq 1 300); do
-    window=$(xwininfo -root -tree 2>/dev/null | awk '/"かぼ": \("kavo.exe"/ {print $1; exit}')
-    [ -n "$window" ] && break
-    sleep 0.1
-done
-if [ -z "$window" ]; then
-    echo "The dialog did not appear" >&2
-    kill "$program" 2>/dev/null || true
-    exit 1
-fi
-sleep 1  # let it paint
-mkdir -p "$(dirname "$shot")"
-import -window "$window" "$shot"
-kill "$program" 2>/dev/null || true
-wait "$program" 2>/dev/null || true
-echo "Screenshot saved to $shot"
+kavo_window_shot '/"かぼ": \("kavo.exe"/' "The dialog" "$shot" wine "$exe"

@@ -73,3 +73,35 @@ kavo_wine_cleanup() {
     fi
     return 0
 }
+
+# Starts a Windows program, waits for its window, saves a picture of that window and
+# ends the program again. Needs a display, xwininfo (x11-utils) and import (imagemagick).
+#   kavo_window_shot WINDOW_PATTERN WHAT FILE COMMAND...
+# WINDOW_PATTERN is an awk pattern over the lines of `xwininfo -root -tree`; WHAT names the
+# window in the message when it does not appear. Returns 1 when it does not.
+kavo_window_shot() {
+    local pattern=$1 what=$2 shot=$3
+    shift 3
+    if ! command -v xwininfo >/dev/null || ! command -v import >/dev/null; then
+        echo "The screenshot needs xwininfo (x11-utils) and import (imagemagick)" >&2
+        return 1
+    fi
+    "$@" 2>/dev/null &
+    local program=$! window=
+    for _ in $(seq 1 300); do
+        window=$(xwininfo -root -tree 2>/dev/null | awk "$pattern {print \$1; exit}")
+        [ -n "$window" ] && break
+        sleep 0.1
+    done
+    if [ -z "$window" ]; then
+        echo "$what did not appear" >&2
+        kill "$program" 2>/dev/null || true
+        return 1
+    fi
+    sleep 1  # let it paint
+    mkdir -p "$(dirname "$shot")"
+    import -window "$window" "$shot"
+    kill "$program" 2>/dev/null || true
+    wait "$program" 2>/dev/null || true
+    echo "Screenshot saved to $shot"
+}
