@@ -1,6 +1,6 @@
 // The transcoder's loops, one character at a time by the rules in transcode_rules.h; the
 // choice of path (where the processor has vector instructions, the steps of
-// transcode_x86.cpp take sixty-four bytes at a time and these loops finish the rest); and
+// transcode_x86.cpp take 32 or 64 bytes at a time and these loops finish the rest); and
 // the stream, which reads blocks in place where the platform can.
 #include "transcode.h"
 

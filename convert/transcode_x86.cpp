@@ -61,7 +61,14 @@ namespace sse2 {
 
 struct V {
     typedef __m128i Vec;
-    enum { WIDTH = 16, SHUFFLES = 0 };
+#if defined(__x86_64__)
+    typedef uint64_t Mask;
+    enum { WIDTH = 16, STEP = 64, SHUFFLES = 0 };
+#else
+    // Steps of 32 bytes: the masks of 64 would take two of the few registers each.
+    typedef uint32_t Mask;
+    enum { WIDTH = 16, STEP = 32, SHUFFLES = 0 };
+#endif
 
     KAVO_VECTOR static Vec Load(const unsigned char *p) { return _mm_loadu_si128((const __m128i *)p); }
     KAVO_VECTOR static void Store(unsigned char *p, Vec v) { _mm_storeu_si128((__m128i *)p, v); }
@@ -80,10 +87,13 @@ struct V {
     }
     // Bit k is the top bit of byte k.
     KAVO_VECTOR static uint32_t Bits(Vec x) { return (uint32_t)_mm_movemask_epi8(x); }
-    // The position of the lowest bit set, 64 when there is none, without a branch.
-    KAVO_VECTOR static size_t Lowest(uint64_t bits) { return (size_t)__builtin_ctzll(bits | 1ULL << 63) + (bits == 0); }
+    // The position of the lowest bit set, STEP when there is none, without a branch.
+    KAVO_VECTOR static size_t Lowest(Mask bits) {
+        if (STEP == 64) return (size_t)__builtin_ctzll(bits | 1ULL << 63) + (bits == 0);
+        return (size_t)__builtin_ctz((uint32_t)bits | 1U << 31) + (bits == 0);
+    }
     // Byte k is 0xFF where bit k of the low 16 bits is set.
-    KAVO_VECTOR static Vec FromBits(uint64_t bits) {
+    KAVO_VECTOR static Vec FromBits(Mask bits) {
         __m128i spread = _mm_cvtsi32_si128((int)(bits & 0xFFFF));
         spread = _mm_unpacklo_epi8(spread, spread);
         spread = _mm_unpacklo_epi16(spread, spread);
@@ -115,12 +125,12 @@ namespace ssse3 {
 struct V : sse2::V {
     enum { SHUFFLES = 1 };
 
-    // Writes the 64 bytes of v whose bit in leftOut is clear, in order, at o and returns
-    // how many. Writes up to 64 bytes from o.
-    KAVO_VECTOR static size_t Compact(const Vec *v, uint64_t leftOut, unsigned char *o) {
+    // Writes the STEP bytes of v whose bit in leftOut is clear, in order, at o and returns
+    // how many. Writes up to STEP bytes from o.
+    KAVO_VECTOR static size_t Compact(const Vec *v, Mask leftOut, unsigned char *o) {
         size_t at = 0;
         #pragma GCC unroll 4
-        for (int q = 0; q < 4; q++) {
+        for (int q = 0; q < STEP / WIDTH; q++) {
             size_t low = leftOut >> 16 * q & 0xFF, high = leftOut >> (16 * q + 8) & 0xFF;
             __m128i shuffle = _mm_unpacklo_epi64(_mm_loadl_epi64((const __m128i *)&PACK.compact[0][8 * low]),
                                                  _mm_loadl_epi64((const __m128i *)&PACK.compact[1][8 * high]));
@@ -132,12 +142,12 @@ struct V : sse2::V {
         }
         return at;
     }
-    // Writes the 64 bytes of v at o, with the byte of `inserted` before each whose bit in
-    // `before` is set, and returns how many. Writes up to 128 bytes from o.
-    KAVO_VECTOR static size_t Expand(const Vec *v, uint64_t before, Vec inserted, unsigned char *o) {
+    // Writes the STEP bytes of v at o, with the byte of `inserted` before each whose bit in
+    // `before` is set, and returns how many. Writes up to 2 STEP bytes from o.
+    KAVO_VECTOR static size_t Expand(const Vec *v, Mask before, Vec inserted, unsigned char *o) {
         size_t at = 0;
         #pragma GCC unroll 8
-        for (int g = 0; g < 8; g++) {
+        for (int g = 0; g < STEP / 8; g++) {
             size_t m = before >> 8 * g & 0xFF;
             __m128i shuffle = _mm_load_si128((const __m128i *)&PACK.expand[g & 1][16 * m]);
             __m128i put = _mm_and_si128(_mm_cmpgt_epi8(_mm_setzero_si128(), shuffle), inserted);  // where 0x80 was
@@ -168,7 +178,8 @@ namespace avx2 {
 
 struct V {
     typedef __m256i Vec;
-    enum { WIDTH = 32, SHUFFLES = 1 };
+    typedef uint64_t Mask;
+    enum { WIDTH = 32, STEP = 64, SHUFFLES = 1 };
 
     KAVO_VECTOR static Vec Load(const unsigned char *p) { return _mm256_loadu_si256((const __m256i *)p); }
     KAVO_VECTOR static void Store(unsigned char *p, Vec v) { _mm256_storeu_si256((__m256i *)p, v); }
