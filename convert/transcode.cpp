@@ -1,6 +1,6 @@
 // The transcoder's loops, one character at a time by the rules in transcode_rules.h; the
 // choice of path (where the processor has vector instructions, the steps of
-// transcode_x86.cpp take sixty-four bytes at a time and these loops finish the rest); and
+// transcode_x86.cpp take 32 or 64 bytes at a time and these loops finish the rest); and
 // the stream, which reads blocks in place where the platform can.
 #include "transcode.h"
 
@@ -102,11 +102,16 @@ int HasSse2(void) {
     __builtin_cpu_init();
     return __builtin_cpu_supports("sse2");
 }
+int HasSsse3(void) {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("ssse3");
+}
 #endif
 #if defined(__x86_64__)
 int HasAvx2(void) {
-    __builtin_cpu_init();  // every processor with AVX2 has BMI1 and BMI2 too, but ask
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
+    __builtin_cpu_init();  // every processor with AVX2 has BMI1, BMI2 and POPCNT too, but ask
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
+           __builtin_cpu_supports("popcnt");
 }
 #endif
 
@@ -114,6 +119,7 @@ const Path PATHS[] = {
     {"plain", nullptr, Always},
 #if defined(__i386__) || defined(__x86_64__)
     {"sse2", &SSE2_STEPS, HasSse2},
+    {"ssse3", &SSSE3_STEPS, HasSsse3},
 #endif
 #if defined(__x86_64__)
     {"avx2", &AVX2_STEPS, HasAvx2},

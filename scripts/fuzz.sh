@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Fuzzes the transcoder against the byte-at-a-time oracle for a bounded time, every input
-# on every path this processor can run (plain, sse2, avx2): builds the
+# on every path this processor can run (plain, sse2, ssse3, avx2): builds the
 # libFuzzer target with clang (address and undefined-behaviour sanitizers) in build/fuzz,
 # runs it from the seed corpus in tests/fuzz/corpus and prints the executions reached.
 # Exits non-zero when the fuzzer finds a difference or a crash (the input is kept in

@@ -16,7 +16,8 @@ python3 - "$work" <<'PY'
 import re, subprocess, sys
 work = sys.argv[1]
 STEPS, X86, RULES = "convert/transcode_steps.inc", "convert/transcode_x86.cpp", "convert/transcode_rules.h"
-VECTOR, SSE2, AVX2, ALL = {"sse2", "avx2"}, {"sse2"}, {"avx2"}, {"plain", "sse2", "avx2"}
+VECTOR, ALL = {"sse2", "ssse3", "avx2"}, {"plain", "sse2", "ssse3", "avx2"}
+SSE, SSSE3, AVX2, SHUFFLES = {"sse2", "ssse3"}, {"ssse3"}, {"avx2"}, {"ssse3", "avx2"}
 # (what, file, text, changed text, paths it touches)
 changes = [
     ("Shift_JIS first byte: 0x9F", STEPS, "V::Add(twice, Bytes<0x9F>())", "V::Add(twice, Bytes<0xA0>())", VECTOR),
@@ -35,13 +36,31 @@ changes = [
     ("EUC-JP second byte: 0xFD", STEPS, "V::Sub(Bytes<0xFD>()", "V::Sub(Bytes<0xFC>()", VECTOR),
     ("EUC-JP second byte: odd and even", STEPS, "Bytes<0xFD - 0x9F>()", "Bytes<0xFD - 0xA0>()", VECTOR),
     ("EUC-JP second byte: from 0x7F", STEPS, "Bytes<-2>()", "Bytes<-3>()", VECTOR),
-    ("EUC-JP katakana prefix", STEPS, "Equal64<EUC_KANA_PREFIX>(s1)", "Equal64<0x8F>(s1)", VECTOR),
+    ("EUC-JP katakana prefix", STEPS, "StepEqual<EUC_KANA_PREFIX>(s1)", "StepEqual<0x8F>(s1)", VECTOR),
     ("SSE2 mask from bits", X86, "0x8040201008040201ULL);  // bit k of byte k",
-     "0x8040201008040202ULL);  // bit k of byte k", SSE2),
-    ("SSE2 byte carried between vectors", X86, "_mm_srli_si128(before, 15)", "_mm_srli_si128(before, 14)", SSE2),
+     "0x8040201008040202ULL);  // bit k of byte k", SSE),
+    ("SSE2 byte carried between vectors", X86, "_mm_srli_si128(before, 15)", "_mm_srli_si128(before, 14)", SSE),
     ("AVX2 mask from bits", X86, "3, 3, 3, 3, 3, 3, 3, 3);", "3, 3, 3, 3, 3, 3, 3, 2);", AVX2),
     ("AVX2 byte carried across halves", X86, "_mm256_permute2x128_si256(before, x, 0x21), 15)",
      "_mm256_permute2x128_si256(before, x, 0x21), 14)", AVX2),
+    ("shuffles: the second eight of a lane, leaving out", X86, "(unsigned char)(t.compact[0][8 * m + k] + 8)",
+     "(unsigned char)(t.compact[0][8 * m + k] + 7)", SHUFFLES),
+    ("shuffles: the second eight of a lane, putting in", X86, "(unsigned char)(t.expand[0][16 * m + k] + 8)",
+     "(unsigned char)(t.expand[0][16 * m + k] + 7)", SHUFFLES),
+    ("shuffles: where a byte is put in", X86, "t.expand[0][16 * m + grown++] = 0x80;",
+     "t.expand[0][16 * m + grown++] = 0x70;", SHUFFLES),
+    ("shuffles: how many are kept", X86, "t.kept[m] = (unsigned char)kept;", "t.kept[m] = (unsigned char)(kept | 1);",
+     SHUFFLES),
+    ("shuffles: how many are written, SSSE3", X86, "t.grown[m] = (unsigned char)grown;",
+     "t.grown[m] = (unsigned char)(grown | 1);", SSSE3),
+    ("shuffles: the byte put in, SSSE3", X86, "_mm_cmpgt_epi8(_mm_setzero_si128(), shuffle)",
+     "_mm_cmpgt_epi8(shuffle, _mm_setzero_si128())", SSSE3),
+    ("shuffles: AVX2 rows of the mask bytes", X86, "0x0FF00FF00FF00FF0ULL", "0x0FF00FF00FF01FE0ULL", AVX2),
+    ("shuffles: how many are written, AVX2", X86, "at += 8 + _mm_popcnt_u64(m[g]);", "at += 7 + _mm_popcnt_u64(m[g]);",
+     AVX2),
+    ("shuffles: the CR put in", STEPS, ": Bytes<BYTE_CR>();", ": Bytes<BYTE_CR + 1>();", SHUFFLES),
+    ("shuffles: half-width katakana bound", STEPS, "V::GtSigned(Bytes<0x40 - 0x80>()", "V::GtSigned(Bytes<0x3F - 0x80>()",
+     SHUFFLES),
     ("rules: Shift_JIS 0x71", RULES, "(s1 <= 0x9F ? 0x71 : 0xB1)", "(s1 <= 0x9F ? 0x72 : 0xB1)", ALL),
     ("rules: EUC-JP 0x7D", RULES, "((j1 & 1) ? 0x1F : 0x7D)", "((j1 & 1) ? 0x1F : 0x7E)", ALL),
     ("rules: half-width katakana bound", RULES, "return c >= 0xA0 && c <= 0xDF;",
@@ -58,7 +77,7 @@ if build_and_run():
     sys.exit("the tests fail before any change")
 listed = subprocess.run([f"{work}/build/tests/transcode_tests", "--gtest_list_tests"], capture_output=True,
                         text=True).stdout
-present = set(re.findall(r"/(plain|sse2|avx2)\b", listed))  # the paths this processor runs
+present = set(re.findall(r"/(plain|sse2|ssse3|avx2)\b", listed))  # the paths this processor runs
 unseen = 0
 print("| Change | Paths it touches | Paths whose tests failed |")
 print("|---|---|---|")

@@ -1,5 +1,5 @@
 // The transcoder against the byte-at-a-time oracle and literal tables, on every path this
-// build has and this processor can run: every pair alone and in rows through the 64-byte
+// build has and this processor can run: every pair alone and in rows through the vector
 // steps (against a table the reference made on the build machine), characters cut by the
 // end of a read and by the block edge, random inputs in every setting, and failing reads
 // and writes.
@@ -196,7 +196,7 @@ TEST_P(Transcoder, BoundaryTableAcrossTheBlockEdge) {
 
 // Every first byte with every second byte, against the table the reference made on the
 // build machine: each pair alone (the one-at-a-time loop), and the 256 pairs of each first
-// byte in a row, from an even and from an odd offset (the sixty-four-byte steps, with pairs
+// byte in a row, from an even and from an odd offset (the vector steps, with pairs
 // across every vector and step edge).
 TEST_P(Transcoder, EveryPairAgainstTheBuildMachinesTable) {
     for (int direction = 0; direction < 2; direction++) {
