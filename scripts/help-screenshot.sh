@@ -19,12 +19,8 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 cmake --build "$build" --target kavo_help >/dev/null
 
-export KAVO_WINE_ROOT=$root/build/wine
-mkdir -p "$KAVO_WINE_ROOT"
 . scripts/wine-env.sh
-echo "Preparing Wine (the first time takes a few seconds)"
-kavo_wine_setup
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+kavo_wine_kept_session "$root"
 
 # Opened from a folder of its own in the prefix, so the caption shows C:\Kavo\Kavo.hlp.
 mkdir -p "$WINEPREFIX/drive_c/Kavo"

@@ -35,12 +35,8 @@ fi
 cmake --build "$build" -j "$(nproc)" --target Kavo >/dev/null
 exe=$root/$build/app/Kavo.exe
 
-export KAVO_WINE_ROOT=$root/build/wine
-mkdir -p "$KAVO_WINE_ROOT"
 . scripts/wine-env.sh
-echo "Preparing Wine (the first time takes a few seconds)"
-kavo_wine_setup
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+kavo_wine_kept_session "$root"
 
 if [ "$mode" = open ]; then
     status=0

@@ -63,6 +63,16 @@ kavo_wine_setup() {
     return 0
 }
 
+# The prefix that run.sh and the screenshots keep in build/wine under the folder ROOT, set
+# up, with its Wine processes stopped when the calling script exits.
+#   kavo_wine_kept_session ROOT
+kavo_wine_kept_session() {
+    export KAVO_WINE_ROOT=$1/build/wine
+    echo "Preparing Wine (the first time takes a few seconds)"
+    kavo_wine_setup || return 1
+    trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+}
+
 # Stops the prefix's Wine processes; removes the prefix only when kavo_wine_setup made it
 # (a KAVO_WINE_ROOT given by the caller is kept for the next run).
 kavo_wine_cleanup() {
