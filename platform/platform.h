@@ -8,6 +8,38 @@
 
 enum PlatformIcon { PLATFORM_ICON_ERROR, PLATFORM_ICON_INFORMATION };
 
+// Why an operation failed. Every operation that fails records its reason; nothing else
+// clears it. The kind is for choosing the words of a message, the code (the system's own
+// number, or 0 for the kinds only this layer finds) for PlatformDescribeFailure.
+enum PlatformFailureKind {
+    PLATFORM_FAILURE_OTHER,
+    PLATFORM_FAILURE_NOT_FOUND,      // no such file, or a folder on the way is missing
+    PLATFORM_FAILURE_ACCESS,         // permission denied, or the file is read-only
+    PLATFORM_FAILURE_FOLDER,         // the name is a folder
+    PLATFORM_FAILURE_NAME_TOO_LONG,  // the name does not fit the system's limit (or MAX_PATH)
+    PLATFORM_FAILURE_NOT_REGULAR,    // a device, a pipe or a socket where a file is needed
+    PLATFORM_FAILURE_NO_SPACE,       // the file system is full (or a file size limit reached)
+    PLATFORM_FAILURE_SAME_FILE,      // the destination is the open source under another name
+    PLATFORM_FAILURE_CUT_SHORT,      // the source ended before the length it had when opened
+    PLATFORM_FAILURE_CHANGED         // the file changed since it was read
+};
+
+struct PlatformFailure {
+    PlatformFailureKind kind;
+    long code;
+};
+
+PlatformFailure PlatformLastFailure(void);
+// Records the system's own last error (errno; GetLastError) as the failure, for the front
+// ends' own system calls. Returns 0.
+int PlatformRecordSystemFailure(void);
+// Puts a failure back as the last one (after a clean-up that may have failed on its own).
+void PlatformSetLastFailure(PlatformFailure failure);
+// The system's words for a failure, in the user's language where the system has it, as
+// a path is encoded (the locale's encoding; the ANSI code page on Windows); empty for the
+// kinds that have no system code. Always terminated within size bytes.
+void PlatformDescribeFailure(PlatformFailure failure, char *out, unsigned long size);
+
 // Opens an existing file for reading; others may only read it while it is open.
 // Returns nonzero and stores the handle on success; 0 (handle untouched) on failure.
 int PlatformOpenSource(const char *path, PlatformFile *file);
@@ -18,7 +50,9 @@ int PlatformOpenSource(const char *path, PlatformFile *file);
 int PlatformCreateOutput(const char *path, PlatformFile *file);
 
 // Reads up to size bytes. Returns nonzero on success with *count bytes delivered
-// (0 only at the end of the input); 0 on failure.
+// (0 only at the end of the input); 0 on failure. A regular file that ends before the
+// length it had when it was opened (cut short by another program meanwhile) fails with
+// PLATFORM_FAILURE_CUT_SHORT instead of ending.
 int PlatformRead(PlatformFile file, unsigned char *buffer, unsigned long size, unsigned long *count);
 
 // The bytes PlatformRead and PlatformReadInPlace have delivered since the process started, for a progress display;
@@ -46,9 +80,61 @@ int PlatformWrite(PlatformFile file, const unsigned char *buffer, unsigned long 
 int PlatformClose(PlatformFile file);
 
 // Copies the file `from` over `to`, replacing what `to` held. Returns nonzero on success.
-// Where the system allows it, `to` is left as it was when the copy cannot be completed
-// for lack of space.
+// Where the system allows it, `to` keeps its identity (links, owner, permissions) and is
+// left as it was when the copy cannot be completed for lack of space: the space is
+// reserved first, or, where the file system cannot reserve, its free space is checked.
 int PlatformCopyOver(const char *from, const char *to);
+
+// How a whole conversion can take the place of an existing file `dest` without losing
+// anything of it. `source` is the open source: a dest that is the same file is refused.
+enum PlatformReplacement {
+    PLATFORM_REPLACE_REFUSED,  // dest cannot be written (the reason is recorded)
+    PLATFORM_REPLACE_RENAME,   // a new file beside dest can be renamed over it: dest is absent,
+                               // or a file with one name whose owner and mode can be given again
+    PLATFORM_REPLACE_COPY,     // dest must keep its identity (other names, an owner this
+                               // process cannot give): the text is to be copied over it
+    PLATFORM_REPLACE_STREAM    // no regular file (a device, a pipe): written directly
+};
+
+// Decides how dest is to be replaced, and writes into target (MAX_PATH + 1 bytes) the
+// name to replace: dest itself, or the file its symbolic links lead to, so that a link
+// stays a link. target is empty on PLATFORM_REPLACE_REFUSED.
+PlatformReplacement PlatformHowToReplace(const char *dest, PlatformFile source, char *target);
+
+// Writes into out (MAX_PATH + 1 bytes) a name for a new file in the folder of path that
+// no file has now and that no other process will choose. Returns 0, with out empty,
+// when none fits.
+int PlatformBesideName(const char *path, char *out);
+
+// Creates a new file for writing, shared with nobody; fails when the name exists (also
+// as a link). Returns nonzero and stores the handle on success.
+int PlatformCreateNew(const char *path, PlatformFile *file);
+
+// Gives the new file `from` the owner, permissions and extended attributes (access
+// control lists included) of `to`, where `to` exists, and renames it over `to`. Returns
+// nonzero on success; 0, with `to` untouched and `from` still there, when any of that
+// cannot be done.
+int PlatformRenameOver(const char *from, const char *to);
+
+// What identifies an open file's contents at a moment: its identity, length and times
+// of modification and change.
+struct PlatformFileStamp {
+    unsigned long long identity[2];
+    unsigned long long size;
+    unsigned long long modified;
+    unsigned long long changed;
+};
+
+// Takes the stamp of an open file. Returns 0 when the system cannot say.
+int PlatformStampFile(PlatformFile file, PlatformFileStamp *stamp);
+
+// Takes the stamp of the file at path (following links). Returns 0, the failure recorded
+// (PLATFORM_FAILURE_NOT_REGULAR for a device, pipe or folder), when it has none.
+int PlatformStampPath(const char *path, PlatformFileStamp *stamp);
+
+// Nonzero when the file at path still has the stamp taken earlier; 0 (the failure
+// recorded as PLATFORM_FAILURE_CHANGED, or the system's reason) otherwise.
+int PlatformStampUnchanged(const char *path, const PlatformFileStamp *stamp);
 
 // Deletes a file. Returns nonzero on success.
 int PlatformDelete(const char *path);

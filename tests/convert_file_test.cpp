@@ -116,7 +116,7 @@ TEST_F(ConvertFileTest, StandardStreams) {
         if (closeFails) fake::GetFaults().close = "<stdout>";
         std::vector<JobEvent> events;
         RunConversion(
-            nullptr, nullptr,
+            nullptr, nullptr, PROGRAM_DIR, JOB_ROUTE_DIRECT,
             [](void *seen, JobEvent event, const char *) { static_cast<std::vector<JobEvent> *>(seen)->push_back(event); },
             &events);
         EXPECT_EQ(events, std::vector<JobEvent>{closeFails ? JOB_WRITE_FAILED : JOB_COMPLETED});
@@ -153,9 +153,8 @@ TEST_F(ConvertFileTest, TemporaryPathLengthCheck) {
     for (size_t dirLength : {(size_t)MAX_PATH - 9, (size_t)MAX_PATH - 8}) {
         memset(&buffer, 0x7E, sizeof buffer);
         std::string dir(dirLength, 'd');
-        strcpy(ProgramState.programDir, dir.c_str());
         bool fits = dirLength == (size_t)MAX_PATH - 9;
-        EXPECT_EQ(BuildTempPath(buffer.path), fits ? 1 : 0);
+        EXPECT_EQ(BuildTempPath(dir.c_str(), buffer.path), fits ? 1 : 0);
         EXPECT_EQ(std::string(buffer.path), fits ? dir + TEMP_FILE_NAME : "");
         EXPECT_EQ(std::string(buffer.guard, sizeof buffer.guard), std::string(sizeof buffer.guard, 0x7E));
     }

@@ -3,8 +3,10 @@
 #include "fake_platform.h"
 
 #include <stdint.h>
+#include <stdio.h>
 #include <string.h>
 
+#include <functional>
 #include <map>
 
 namespace fake {
@@ -34,6 +36,7 @@ size_t readCalls;
 std::vector<size_t> writeCalls;
 unsigned long long bytesRead;
 PlatformMessageHook hook;
+PlatformFailure lastFailure;
 
 std::string Key(const std::string &name) {
     std::string key = name;
@@ -75,7 +78,11 @@ std::string Name(const std::string &key) {
     return it == files.end() ? key : it->second.name;
 }
 
-void Record(const std::string &what, bool ok) { trace.push_back(ok ? what : what + " FAILED"); }
+// Records the call; a failure also as the last failure, with a code only this platform gives.
+void Record(const std::string &what, bool ok) {
+    trace.push_back(ok ? what : what + " FAILED");
+    if (!ok) lastFailure = PlatformFailure{PLATFORM_FAILURE_OTHER, 1};
+}
 
 size_t Open(const std::string &key, bool writing) {
     handles.push_back(Handle{key, writing, 0, 0, false});
@@ -95,6 +102,7 @@ void Reset() {
     readCalls = 0;
     writeCalls.clear();
     hook = nullptr;
+    lastFailure = PlatformFailure{PLATFORM_FAILURE_OTHER, 0};
 }
 
 void SetFile(const std::string &name, const std::string &contents) {
@@ -138,6 +146,17 @@ std::string HandleProblems() {
 }  // namespace fake
 
 using namespace fake;
+
+PlatformFailure PlatformLastFailure(void) { return lastFailure; }
+int PlatformRecordSystemFailure(void) {
+    lastFailure = PlatformFailure{PLATFORM_FAILURE_OTHER, 1};
+    return 0;
+}
+void PlatformSetLastFailure(PlatformFailure failure) { lastFailure = failure; }
+
+void PlatformDescribeFailure(PlatformFailure failure, char *out, unsigned long size) {
+    if (size > 0) snprintf(out, size, "%s", failure.code ? "in-memory failure" : "");
+}
 
 int PlatformOpenSource(const char *path, PlatformFile *file) {
     std::string key = Key(path);
@@ -242,6 +261,68 @@ int PlatformCopyOver(const char *from, const char *to) {
     bool ok = !faults.copy && files.count(source) && OpenMode(source) < 2 && OpenMode(target) == 0;
     Record(std::string("copy ") + from + " " + to, ok);
     if (ok) SetFile(to, files[source].data);
+    return ok;
+}
+
+// The destination of the open source is refused; otherwise the answer the test set.
+PlatformReplacement PlatformHowToReplace(const char *dest, PlatformFile, char *target) {
+    target[0] = '\0';
+    PlatformReplacement answer = OpenMode(Key(dest)) == 0 ? faults.replacement : PLATFORM_REPLACE_REFUSED;
+    if (answer == PLATFORM_REPLACE_REFUSED) lastFailure = PlatformFailure{PLATFORM_FAILURE_SAME_FILE, 0};
+    if (answer == PLATFORM_REPLACE_RENAME) snprintf(target, MAX_PATH + 1, "%s", dest);
+    return answer;
+}
+
+int PlatformBesideName(const char *path, char *out) {
+    snprintf(out, MAX_PATH + 1, "%s~new", path);
+    return 1;
+}
+
+int PlatformCreateNew(const char *path, PlatformFile *file) {
+    std::string key = Key(path);
+    bool ok = !Matches(faults.createOutput, path) && !files.count(key);
+    Record(std::string("create-new ") + path, ok);
+    if (!ok) return 0;
+    SetFile(path, std::string());
+    *file = ToFile(Open(key, true));
+    return 1;
+}
+
+int PlatformRenameOver(const char *from, const char *to) {
+    std::string source = Key(from), target = Key(to);
+    bool ok = !faults.rename && files.count(source) && OpenMode(source) == 0 && OpenMode(target) == 0;
+    Record(std::string("rename ") + from + " " + to, ok);
+    if (!ok) return 0;
+    SetFile(to, files[source].data);
+    files.erase(source);
+    return 1;
+}
+
+// A stamp is the file's contents: what changes them changes it.
+int PlatformStampFile(PlatformFile file, PlatformFileStamp *stamp) {
+    Handle *h = FromFile(file, "stamp");
+    if (!h) return 0;
+    memset(stamp, 0, sizeof *stamp);
+    stamp->size = files[h->key].data.size();
+    stamp->modified = std::hash<std::string>()(files[h->key].data);
+    return 1;
+}
+
+int PlatformStampPath(const char *path, PlatformFileStamp *stamp) {
+    std::string key = Key(path);
+    if (!files.count(key)) return PlatformRecordSystemFailure();
+    memset(stamp, 0, sizeof *stamp);
+    stamp->size = files[key].data.size();
+    stamp->modified = std::hash<std::string>()(files[key].data);
+    return 1;
+}
+
+int PlatformStampUnchanged(const char *path, const PlatformFileStamp *stamp) {
+    std::string key = Key(path);
+    bool ok = !faults.changed && files.count(key) && files[key].data.size() == stamp->size &&
+              std::hash<std::string>()(files[key].data) == stamp->modified;
+    Record(std::string("unchanged ") + path, ok);
+    if (!ok) lastFailure = PlatformFailure{PLATFORM_FAILURE_CHANGED, 0};
     return ok;
 }
 

@@ -27,6 +27,9 @@ struct Faults {
     bool deleteFile = false;            // PlatformDelete fails
     std::vector<unsigned long> readSizes;  // when set, read n delivers at most readSizes[n % size]
     bool inPlace = true;                // PlatformReadInPlace offers the bytes (false: declines, as for a pipe)
+    PlatformReplacement replacement = PLATFORM_REPLACE_RENAME;  // what PlatformHowToReplace answers
+    bool rename = false;                // PlatformRenameOver fails, changing nothing
+    bool changed = false;               // PlatformStampUnchanged finds the file changed
 };
 
 struct Message {
@@ -50,8 +53,9 @@ Faults &GetFaults();
 const std::vector<Message> &Messages();
 
 // The calls other than reads and writes, in order: "open NAME", "create NAME",
-// "close NAME", "copy FROM TO", "delete NAME", "message TEXT", each with " FAILED"
-// appended when the call failed.
+// "create-new NAME", "close NAME", "copy FROM TO", "rename FROM TO", "delete NAME",
+// "unchanged NAME", "message TEXT", each with " FAILED" appended when the call failed.
+// PlatformBesideName gives the name with "~new" appended.
 const std::vector<std::string> &Trace();
 
 // The sizes of the write calls that succeeded, in order.

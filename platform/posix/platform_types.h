@@ -1,10 +1,12 @@
-// POSIX types behind the platform layer. Paths keep the Windows program's limit so that
-// the engine's fixed buffers are the same size on every platform.
+// POSIX types behind the platform layer. A path may have as many bytes as the system
+// takes (PATH_MAX, with its terminator); the Windows builds keep MAX_PATH.
 #ifndef KAVO_PLATFORM_TYPES_H
 #define KAVO_PLATFORM_TYPES_H
 
+#include <limits.h>
+
 #ifndef MAX_PATH
-#define MAX_PATH 260
+#define MAX_PATH PATH_MAX
 #endif
 
 typedef int PlatformFile;

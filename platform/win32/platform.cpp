@@ -2,24 +2,110 @@
 // keep other writers away from the files of a running conversion.
 #include "platform.h"
 
+#include <stdio.h>
+#include <string.h>
+
 #include <atomic>
 
 namespace {
 
 PlatformMessageHook messageHook;
 std::atomic<unsigned long long> bytesRead;
+PlatformFailure lastFailure = {PLATFORM_FAILURE_OTHER, 0};
+
+PlatformFailureKind KindOf(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_INVALID_DRIVE: return PLATFORM_FAILURE_NOT_FOUND;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT: return PLATFORM_FAILURE_ACCESS;
+    case ERROR_DIRECTORY: return PLATFORM_FAILURE_FOLDER;
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_BUFFER_OVERFLOW: return PLATFORM_FAILURE_NAME_TOO_LONG;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return PLATFORM_FAILURE_NO_SPACE;
+    default: return PLATFORM_FAILURE_OTHER;
+    }
+}
+
+// Records the calling thread's last error as the failure; returns 0 for the caller.
+int Fail(void) {
+    const DWORD error = GetLastError();
+    lastFailure = PlatformFailure{KindOf(error), (long)error};
+    return 0;
+}
+
+int FailAs(PlatformFailureKind kind) {
+    lastFailure = PlatformFailure{kind, 0};
+    return 0;
+}
+
+// A folder is refused with "access denied"; the user is better told what it is.
+int FailOn(const char *path) {
+    Fail();
+    const DWORD attributes = GetFileAttributesA(path);
+    if (lastFailure.kind == PLATFORM_FAILURE_ACCESS && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        lastFailure.kind = PLATFORM_FAILURE_FOLDER;
+    return 0;
+}
 
 int FileId(HANDLE file, BY_HANDLE_FILE_INFORMATION *info) {
     return GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, info);
 }
 
+int SameId(const BY_HANDLE_FILE_INFORMATION &x, const BY_HANDLE_FILE_INFORMATION &y) {
+    return x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
+           x.nFileIndexLow == y.nFileIndexLow;
+}
+
+// Opens a file only to ask about it: no access to its bytes, and nobody shut out.
+HANDLE OpenToQuery(const char *path) {
+    return CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS, NULL);
+}
+
+// The length of path's folder part with its final separator, found by characters: the
+// second byte of a two-byte character may be 0x5C.
+size_t FolderLength(const char *path) {
+    size_t cut = 0;
+    for (size_t i = 0; path[i] != '\0'; i++) {
+        if (path[i] == '\\' || path[i] == '/' || path[i] == ':')
+            cut = i + 1;
+        else if (IsDBCSLeadByte((BYTE)path[i]) && path[i + 1] != '\0')
+            i++;
+    }
+    return cut;
+}
+
 }  // namespace
+
+PlatformFailure PlatformLastFailure(void) { return lastFailure; }
+
+int PlatformRecordSystemFailure(void) { return Fail(); }
+
+void PlatformSetLastFailure(PlatformFailure failure) { lastFailure = failure; }
+
+void PlatformDescribeFailure(PlatformFailure failure, char *out, unsigned long size) {
+    if (size == 0) return;
+    out[0] = '\0';
+    if (failure.code == 0) return;
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
+                                  (DWORD)failure.code, 0, out, size, NULL);
+    // The system ends its sentences with a line end.
+    while (length > 0 && (out[length - 1] == '\n' || out[length - 1] == '\r' || out[length - 1] == ' '))
+        out[--length] = '\0';
+    if (length == 0) snprintf(out, size, "error %lu", (unsigned long)failure.code);
+}
 
 int PlatformOpenSource(const char *path, PlatformFile *file) {
     // Others may read the source meanwhile, but nobody may write it, under any name.
     HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
-    if (handle == INVALID_HANDLE_VALUE) return 0;
+    if (handle == INVALID_HANDLE_VALUE) return FailOn(path);
     *file = handle;
     return 1;
 }
@@ -28,16 +114,25 @@ int PlatformCreateOutput(const char *path, PlatformFile *file) {
     // No sharing: this fails on the open source, whatever name it is reached by.
     HANDLE handle = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
-    if (handle == INVALID_HANDLE_VALUE) return 0;
+    if (handle == INVALID_HANDLE_VALUE) return FailOn(path);
+    *file = handle;
+    return 1;
+}
+
+int PlatformCreateNew(const char *path, PlatformFile *file) {
+    HANDLE handle = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (handle == INVALID_HANDLE_VALUE) return FailOn(path);
     *file = handle;
     return 1;
 }
 
 int PlatformRead(PlatformFile file, unsigned char *buffer, unsigned long size, unsigned long *count) {
+    // The source is open with read sharing only, so no other program can cut it short.
     DWORD got = 0;
     if (!ReadFile(file, buffer, size, &got, NULL)) {
         // A pipe whose writer has gone is the end of its input, not a failure.
-        if (GetLastError() != ERROR_BROKEN_PIPE) return 0;
+        if (GetLastError() != ERROR_BROKEN_PIPE) return Fail();
         got = 0;
     }
     *count = got;
@@ -54,18 +149,114 @@ int PlatformReadInPlace(PlatformFile, unsigned long, unsigned long *, PlatformBy
 int PlatformWrite(PlatformFile file, const unsigned char *buffer, unsigned long size) {
     while (size > 0) {
         DWORD written = 0;
-        if (!WriteFile(file, buffer, size, &written, NULL) || written == 0) return 0;
+        if (!WriteFile(file, buffer, size, &written, NULL)) return Fail();
+        if (written == 0) return FailAs(PLATFORM_FAILURE_NO_SPACE);
         buffer += written;
         size -= written;
     }
     return 1;
 }
 
-int PlatformClose(PlatformFile file) { return CloseHandle(file) != 0; }
+int PlatformClose(PlatformFile file) { return CloseHandle(file) != 0 || Fail(); }
 
-int PlatformCopyOver(const char *from, const char *to) { return CopyFileA(from, to, FALSE) != 0; }
+int PlatformCopyOver(const char *from, const char *to) { return CopyFileA(from, to, FALSE) != 0 || FailOn(to); }
 
-int PlatformDelete(const char *path) { return DeleteFileA(path) != 0; }
+PlatformReplacement PlatformHowToReplace(const char *dest, PlatformFile source, char *target) {
+    target[0] = '\0';
+    if (dest[0] == '\0') {  // no name is no file
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return (PlatformReplacement)Fail();
+    }
+    const DWORD attributes = GetFileAttributesA(dest);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return (PlatformReplacement)Fail();
+        if (strlen(dest) >= MAX_PATH) return (PlatformReplacement)FailAs(PLATFORM_FAILURE_NAME_TOO_LONG);
+        memcpy(target, dest, strlen(dest) + 1);  // a new file: nothing of an old one to lose
+        return PLATFORM_REPLACE_RENAME;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return (PlatformReplacement)FailAs(PLATFORM_FAILURE_FOLDER);
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return (PlatformReplacement)Fail();
+    }
+    HANDLE existing = OpenToQuery(dest);
+    if (existing == INVALID_HANDLE_VALUE) return (PlatformReplacement)Fail();
+    BY_HANDLE_FILE_INFORMATION old, open;
+    const int disk = FileId(existing, &old);
+    CloseHandle(existing);
+    if (!disk) return PLATFORM_REPLACE_STREAM;  // a device: written as it is
+    if (FileId(source, &open) && SameId(old, open)) return (PlatformReplacement)FailAs(PLATFORM_FAILURE_SAME_FILE);
+    // A file with other names keeps them only if it is written over; so does one that is
+    // really a link elsewhere.
+    if (old.nNumberOfLinks > 1 || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return PLATFORM_REPLACE_COPY;
+    if (strlen(dest) >= MAX_PATH) return (PlatformReplacement)FailAs(PLATFORM_FAILURE_NAME_TOO_LONG);
+    memcpy(target, dest, strlen(dest) + 1);
+    return PLATFORM_REPLACE_RENAME;
+}
+
+int PlatformBesideName(const char *path, char *out) {
+    static LONG made;
+    out[0] = '\0';
+    const size_t folder = FolderLength(path);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    char name[48];
+    snprintf(name, sizeof name, "~kavoconv-%08lx%08lx%04lx.tmp", (unsigned long)GetCurrentProcessId(),
+             (unsigned long)now.LowPart, (unsigned long)(InterlockedIncrement(&made) & 0xFFFF));
+    if (folder + strlen(name) >= MAX_PATH) return FailAs(PLATFORM_FAILURE_NAME_TOO_LONG);
+    memcpy(out, path, folder);
+    memcpy(out + folder, name, strlen(name) + 1);
+    return 1;
+}
+
+int PlatformRenameOver(const char *from, const char *to) {
+    // ReplaceFile gives the new file the old one's attributes, security and times of
+    // creation; without an old file there is nothing to keep.
+    if (GetFileAttributesA(to) == INVALID_FILE_ATTRIBUTES) return MoveFileExA(from, to, 0) != 0 || Fail();
+    return ReplaceFileA(to, from, NULL, 0, NULL, NULL) != 0 || Fail();
+}
+
+namespace {
+
+int Stamp(HANDLE file, PlatformFileStamp *stamp) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info)) return Fail();
+    stamp->identity[0] = info.dwVolumeSerialNumber;
+    stamp->identity[1] = (unsigned long long)info.nFileIndexHigh << 32 | info.nFileIndexLow;
+    stamp->size = (unsigned long long)info.nFileSizeHigh << 32 | info.nFileSizeLow;
+    stamp->modified = (unsigned long long)info.ftLastWriteTime.dwHighDateTime << 32 | info.ftLastWriteTime.dwLowDateTime;
+    stamp->changed = (unsigned long long)info.ftCreationTime.dwHighDateTime << 32 | info.ftCreationTime.dwLowDateTime;
+    return 1;
+}
+
+}  // namespace
+
+int PlatformStampFile(PlatformFile file, PlatformFileStamp *stamp) { return Stamp(file, stamp); }
+
+int PlatformStampPath(const char *path, PlatformFileStamp *stamp) {
+    HANDLE file = OpenToQuery(path);
+    if (file == INVALID_HANDLE_VALUE) return FailOn(path);
+    BY_HANDLE_FILE_INFORMATION info;
+    const int disk = FileId(file, &info);
+    int stamped = disk && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && Stamp(file, stamp);
+    CloseHandle(file);
+    if (!disk) return FailAs(PLATFORM_FAILURE_NOT_REGULAR);
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return FailAs(PLATFORM_FAILURE_FOLDER);
+    return stamped;
+}
+
+int PlatformStampUnchanged(const char *path, const PlatformFileStamp *stamp) {
+    HANDLE file = OpenToQuery(path);
+    if (file == INVALID_HANDLE_VALUE) return Fail();
+    PlatformFileStamp now;
+    const int stamped = Stamp(file, &now);
+    CloseHandle(file);
+    if (!stamped) return 0;
+    return memcmp(&now, stamp, sizeof now) == 0 || FailAs(PLATFORM_FAILURE_CHANGED);
+}
+
+int PlatformDelete(const char *path) { return DeleteFileA(path) != 0 || Fail(); }
 
 int PlatformSameName(const char *a, const char *b) { return lstrcmpiA(a, b) == 0; }
 
