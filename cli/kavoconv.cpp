@@ -1,7 +1,8 @@
 // kavoconv: the command-line front end. It sets ProgramState as the dialog does and runs
-// the same conversion job, whose outcomes it prints to standard error (success says
-// nothing). Beyond the dialog it converts many files in place, each only when its guess
-// says it is not already converted, and guesses encodings.
+// the same conversion job, on a route that never leaves a destination half written, and
+// prints its failures to standard error (success says nothing). Beyond the dialog it
+// converts many files in place, each only when its guess says it is not already
+// converted, and guesses encodings.
 #include <stdio.h>
 #include <string.h>
 
@@ -9,18 +10,21 @@
 #include "convert_file.h"
 #include "guess.h"
 #include "kavo_version.h"
+#include "messages.h"
 #include "path_utils.h"
 #include "program_state.h"
 #include "progress.h"
+#include "recovery.h"
 
 namespace {
 
-const char COMMAND_NAME[] = "kavoconv";
 const char VERSION_TEXT[] = "kavoconv " KAVO_VERSION_TEXT "\n";
 
 enum ExitStatus { EXIT_CONVERTED = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
 
-const char HELP_TEXT[] =
+// Takes, in order: the longest path in bytes, the folder of the private folders, and
+// the examples of this system.
+const char HELP_TEXT[] = N_(
     "Usage: kavoconv [-e | -s] [-l] SOURCE DEST\n"
     "       kavoconv [-e | -s] [-l] [-f] -i FILE...\n"
     "       kavoconv -g FILE...\n"
@@ -37,21 +41,27 @@ const char HELP_TEXT[] =
     "      --help      show this help and exit\n"
     "      --version   show the version and exit\n"
     "\n"
-    "SOURCE is converted into DEST, which is created or overwritten. '-' as SOURCE\n"
-    "reads standard input, '-' as DEST writes standard output. Paths are limited\n"
-    "to 259 bytes.\n"
+    "SOURCE is converted into DEST. '-' as SOURCE reads standard input, '-' as DEST\n"
+    "writes standard output. DEST receives only a whole conversion: it is written\n"
+    "as a new file that then takes DEST's place (keeping DEST's owner, permissions\n"
+    "and links), so a failure or an interruption leaves DEST as it was. Paths may\n"
+    "have up to %s bytes.\n"
     "\n"
     "In place (-i, or SOURCE and DEST the same name, letter case ignored), the\n"
     "text is converted into a file Temp.dat in a new private folder under\n"
     "  %s\n"
-    "and then copied over the file; the folder is removed afterwards. If the copy\n"
-    "fails, Temp.dat is kept and the message gives its full path.\n"
-    "%s"
+    "and then copied over the file, which keeps its identity; the folder is\n"
+    "removed afterwards. The copy back first makes sure there is room for the\n"
+    "whole text, and does not begin if another program has changed the file\n"
+    "meanwhile. An interruption before the copy back leaves the file as it was;\n"
+    "one during it waits until the copy is done. If the copy fails, Temp.dat is\n"
+    "kept and the message gives its path. Two kavoconv runs on one file take turns.\n"
     "\n"
     "With -i, each FILE is guessed first, as -g does: a file that looks like the\n"
     "target encoding, UTF-8, or unknown is left untouched and reported as skipped;\n"
     "ASCII and 'Shift_JIS or EUC-JP' files are converted. -f converts them all.\n"
-    "A failure on one FILE is reported and the others go on.\n"
+    "Only regular files are converted in place or guessed. A failure on one FILE\n"
+    "is reported and the others go on.\n"
     "\n"
     "-g prints one line per FILE ('-' reads standard input):\n"
     "  FILE: ENCODING (LINE ENDS)\n"
@@ -63,95 +73,159 @@ const char HELP_TEXT[] =
     "the conversion maps them to codes that other programs read differently or\n"
     "not at all.\n"
     "\n"
-    "Messages go to standard error, as 'kavoconv: FILE: TEXT' with -i and -g; a\n"
+    "Messages go to standard error as 'kavoconv: FILE: what happened: why'; a\n"
     "successful conversion prints nothing. On a terminal, work that takes more\n"
     "than a second shows a progress line there.\n"
     "Exit status: 0 every file converted (or, with -i, skipped) or guessed;\n"
-    "1 a conversion failed or, with -g, a file could not be read (the message\n"
-    "says why); 2 usage error.\n"
+    "1 a conversion failed or, with -g, a file could not be read; 2 usage error.\n"
     "\n"
-    "Examples: kavoconv -s -l notes-euc.txt notes-sjis.txt\n"
-    "          find . -name '*.txt' -exec kavoconv -l -i {} +\n";
+    "Examples:\n"
+    "%s");
+
+#ifdef _WIN32
+const char EXAMPLES[] = N_(
+    "  kavoconv -s -l notes-euc.txt notes-sjis.txt\n"
+    "  kavoconv -g *.txt\n"
+    "  kavoconv -l -i *.txt\n"
+    "  for /r %f in (*.txt) do @kavoconv -l -i \"%f\"\n");
+#else
+const char EXAMPLES[] = N_(
+    "  kavoconv -s -l notes-euc.txt notes-sjis.txt\n"
+    "  find . -name '*.txt' -exec kavoconv -l -i {} +\n");
+#endif
 
 // What one file came to, as the job (or the guess) reported it.
 struct FileReport {
-    const char *file;  // named in messages; null in the two-name form
+    const char *source;  // as given; "-" for standard input
+    const char *dest;    // as given; "-" for standard output; the file itself in place
+    int inPlace;
+    const char *workDir;    // the private folder for Temp.dat, or empty
+    const char *workRoot;   // where it was to be made, for a message when it could not be
+    PlatformFailure workDirFailure;
     int failed;
     int completed;
     int skipped;
-    int writeBackFailed;
+    int keepWorkDir;        // Temp.dat holds the text the messages point to
     char tempPath[MAX_PATH + 1];
 };
 
-void StartReport(FileReport *report, const char *file) {
+void StartReport(FileReport *report, const char *source, const char *dest) {
     memset(report, 0, sizeof *report);
-    report->file = file;
+    report->source = source;
+    report->dest = dest;
+    report->workDir = report->workRoot = "";
 }
 
 int Succeeded(const FileReport &report) { return report.skipped || (report.completed && !report.failed); }
 
-void Say(const char *file, const char *text, CliTextKind kind) {
-    ProgressPause();
-    CliWriteError(COMMAND_NAME, file, text, kind);
-    ProgressResume();
+int IsStandardStream(const char *path) { return strcmp(path, "-") == 0; }
+
+// The intermediate file is Temp.dat in the private folder, not a new file beside DEST.
+int IntoTempDat(const FileReport &report) {
+    return report.workDir[0] && strncmp(report.tempPath, report.workDir, strlen(report.workDir)) == 0;
 }
 
-// One message line per line of a program text (the write-back message has two).
-void SayLines(const char *file, const char *text) {
-    char line[256];
-    for (const char *start = text;;) {
-        const char *end = strchr(start, '\n');
-        size_t length = end ? (size_t)(end - start) : strlen(start);
-        if (length >= sizeof line) length = sizeof line - 1;
-        memcpy(line, start, length);
-        line[length] = '\0';
-        Say(file, line, CLI_PROGRAM_TEXT);
-        if (!end) break;
-        start = end + 1;
+// Says what went wrong with a failed outcome, naming the file it is about.
+void SayOutcome(FileReport *report, JobEvent event, PlatformFailure failure) {
+    char reason[1024], folder[MAX_PATH * 2 + 1], where[MAX_PATH * 2 + 1];
+    FailureReason(failure, reason, sizeof reason);
+    const char *file = event == JOB_SOURCE_NOT_FOUND || event == JOB_READ_FAILED ? report->source : report->dest;
+    const char *text = OutcomeText(event, failure.kind, IntoTempDat(*report), report->inPlace);
+    CliPathText(report->tempPath, where, sizeof where);
+    switch (event) {
+    case JOB_TEMP_CREATE_FAILED:
+        // Without a private folder, the folder it was to be made in, and why it was not.
+        if (!report->workDir[0]) {
+            FailureReason(report->workDirFailure, reason, sizeof reason);
+            CliPathText(report->workRoot, folder, sizeof folder);
+        } else {
+            CliPathText(report->workDir, folder, sizeof folder);
+        }
+        Say(file, text, folder, reason);
+        return;
+    case JOB_WRITE_FAILED:
+        if (IntoTempDat(*report)) {
+            CliPathText(report->workDir, folder, sizeof folder);
+            Say(file, text, folder, reason);
+            return;
+        }
+        break;
+    case JOB_WRITE_BACK_FAILED:
+        Say(file, text, reason);
+        Say(file, N_("the converted text is in %s"), where);
+        return;
+    case JOB_SOURCE_CHANGED:
+        Say(file, N_("another program changed the file while it was being converted; it is left as it is"));
+        Say(file, N_("the converted text is in %s"), where);
+        return;
+    default:
+        break;
     }
+    Say(file, text, reason);
 }
 
-// The job's reporter: keeps what happened and prints the outcomes.
+// The job's reporter: keeps what happened, guards what an interruption must not leave
+// behind, and prints the outcomes.
 void Report(void *context, JobEvent event, const char *tempPath) {
     FileReport *report = static_cast<FileReport *>(context);
+    const PlatformFailure failure = PlatformLastFailure();
     switch (event) {
     case JOB_TEMP_FILE:
-        report->tempPath[0] = '\0';
-        AppendPath(report->tempPath, tempPath);
-        CliSetDisposable(ProgramState.programDir, tempPath);  // an interruption takes it away
+        snprintf(report->tempPath, sizeof report->tempPath, "%s", tempPath);
+        CliSetDisposable(report->workDir, tempPath);  // an interruption takes it away
         return;
     case JOB_WRITE_BACK:
-        CliHoldInterruptions();  // the copy back runs to its end; released after the clean-up
+        // From here an interruption waits, and nothing is removed: should the process end
+        // meanwhile for good, the whole conversion stays where the next run finds it.
+        if (IntoTempDat(*report)) CliMarkWorkDir(report->workDir, report->tempPath, RECOVERY_WHOLE);
+        CliHoldInterruptions();  // released after the clean-up
+        CliSetDisposable(nullptr, nullptr);
         return;
     case JOB_COMPLETED:
         report->completed = 1;
         return;
+    case JOB_SOURCE_CHANGED:
+        CliMarkWorkDir(report->workDir, report->tempPath, RECOVERY_WHOLE);
+        CliSetDisposable(nullptr, nullptr);
+        report->keepWorkDir = 1;
+        break;
     case JOB_WRITE_BACK_FAILED:
-        report->writeBackFailed = 1;
-        CliSetDisposable(nullptr, nullptr);  // Temp.dat holds the converted text now
+        report->keepWorkDir = IntoTempDat(*report);
         break;
     default:
         break;
     }
     report->failed = 1;
-    SayLines(report->file, JobEventText(event));
-    if (event == JOB_WRITE_BACK_FAILED) Say(report->file, tempPath, CLI_PATH_TEXT);  // the text is there
+    SayOutcome(report, event, failure);
 }
 
-int IsStandardStream(const char *path) { return strcmp(path, "-") == 0; }
-
-// The engine takes paths of at most MAX_PATH - 1 bytes, as the Windows calls do.
-int TooLong(const char *path) { return path && strlen(path) >= MAX_PATH; }
+// The folder the private folders go in, made once; null when it cannot be had (the
+// failure and the folder tried are in *failure and root).
+const char *WorkRoot(PlatformFailure *failure, const char **tried) {
+    static char root[MAX_PATH + 1];
+    static int made = -1;
+    static PlatformFailure why;
+    if (made < 0) {
+        made = CliWorkRoot(root);
+        why = PlatformLastFailure();
+        if (made) RecoveryScan(root);
+    }
+    *failure = why;
+    *tried = root;
+    return made ? root : nullptr;
+}
 
 // Guesses the file at path (null: standard input). Returns 0 after reporting why when it
-// cannot be read.
+// cannot be read. Only a regular file is read by name: a device or a pipe may never end.
 int GuessFile(const char *path, GuessResult *result, FileReport *report) {
     static unsigned char block[64 * 1024];
     PlatformFile file;
+    PlatformFileStamp regular;
     if (!path) {
         file = PlatformStandardInput();
-    } else if (TooLong(path) || !PlatformOpenSource(path, &file)) {
-        Report(report, JOB_SOURCE_NOT_FOUND, "");
+    } else if (strlen(path) >= MAX_PATH || !PlatformStampPath(path, &regular) || !PlatformOpenSource(path, &file)) {
+        if (strlen(path) >= MAX_PATH) PlatformSetLastFailure(PlatformFailure{PLATFORM_FAILURE_NAME_TOO_LONG, 0});
+        SayOutcome(report, JOB_SOURCE_NOT_FOUND, PlatformLastFailure());
         return 0;
     }
     GuessState state;
@@ -159,9 +233,10 @@ int GuessFile(const char *path, GuessResult *result, FileReport *report) {
     unsigned long got;
     int ok;
     while ((ok = PlatformRead(file, block, sizeof block, &got)) != 0 && got > 0) GuessFeed(&state, block, got);
+    const PlatformFailure failure = PlatformLastFailure();
     if (path) PlatformClose(file);
     if (!ok) {
-        Report(report, JOB_READ_FAILED, "");
+        SayOutcome(report, JOB_READ_FAILED, failure);
         return 0;
     }
     GuessFinish(&state, result);
@@ -171,81 +246,91 @@ int GuessFile(const char *path, GuessResult *result, FileReport *report) {
 // The guard of -i: nonzero when the file is to be left alone, after saying why.
 int SkipsFile(const char *path, FileReport *report) {
     GuessResult guess;
-    if (!GuessFile(path, &guess, report)) return 1;
+    if (!GuessFile(path, &guess, report)) {
+        report->failed = 1;
+        return 1;
+    }
     const GuessedEncoding target = ProgramState.direction == SjisToEuc ? GUESS_EUC_JP : GUESS_SHIFT_JIS;
     if (guess.encoding != target && guess.encoding != GUESS_UTF8 && guess.encoding != GUESS_UNKNOWN) return 0;
-    char text[64];
-    snprintf(text, sizeof text, "skipped, guessed %s", GuessedEncodingName(guess.encoding));
-    Say(report->file, text, CLI_PROGRAM_TEXT);
+    Say(report->dest, N_("skipped, guessed %s"), GuessedEncodingName(guess.encoding));
     report->skipped = 1;
     return 1;
 }
 
-// In place: ConvertFile's route with a private folder of this conversion as programDir,
-// one kavoconv at a time on the file, and nothing left behind by an interruption.
-void ConvertInPlace(const char *source, const char *dest, int guard, FileReport *report) {
-    if (TooLong(source)) {
-        Report(report, JOB_SOURCE_NOT_FOUND, "");
+// Converts into a named DEST (or in place) by the job's careful route: a private folder
+// for Temp.dat, one kavoconv at a time on a file in place, a word first about a run cut
+// short before on the file this one writes, and nothing left behind by an interruption.
+void ConvertCarefully(const char *source, const char *dest, int guard, FileReport *report) {
+    long lock = -1;
+    if (report->inPlace && !CliLockFile(source, &lock)) {
+        SayOutcome(report, JOB_SOURCE_NOT_FOUND, PlatformLastFailure());
+        report->failed = 1;
         return;
     }
-    const int lock = CliLockFile(source);
+    PlatformFailure rootFailure;
+    const char *root = WorkRoot(&rootFailure, &report->workRoot);
+    char left[MAX_PATH + 1], where[MAX_PATH * 2 + 1];
+    if (RecoveryLeftFor(dest, left)) {
+        CliPathText(left, where, sizeof where);
+        Say(report->dest, N_("an earlier kavoconv run was cut short while it wrote this file; "
+                             "the whole conversion is in %s"),
+            where);
+        Say(report->dest, N_("copy that over the file, or delete its folder, then run again"));
+        report->failed = 1;
+        CliUnlockFile(lock);
+        return;
+    }
     if (guard && SkipsFile(source, report)) {
         CliUnlockFile(lock);
         return;
     }
-    if (!CliMayWrite(dest)) {
+    if (report->inPlace && !CliMayWrite(dest)) {
         // Known before anything is converted: no Temp.dat to keep for a file that cannot
         // take the text back.
         Report(report, JOB_DEST_OPEN_FAILED, "");
         CliUnlockFile(lock);
         return;
     }
+    char workDir[MAX_PATH + 1] = "", record[MAX_PATH + 256];
     CliHoldInterruptions();
-    // Without a private folder programDir stays empty and the job reports that it cannot
-    // create the temporary file, after its usual source check; no other folder is used.
-    const int haveDir = CliCreateWorkDir(ProgramState.programDir);
-    CliSetDisposable(haveDir ? ProgramState.programDir : nullptr, nullptr);
+    // Without a private folder the job reports that it cannot create Temp.dat, after its
+    // usual source check, should it need one; no other folder is used.
+    if (root && RecoveryRecord(dest, record, sizeof record)) CliCreateWorkDir(root, record, workDir);
+    report->workDirFailure = root ? PlatformLastFailure() : rootFailure;
+    report->workDir = workDir;
+    CliSetDisposable(workDir[0] ? workDir : nullptr, nullptr);
     CliReleaseInterruptions();
 
-    RunConversion(source, dest, Report, report);
+    RunConversion(IsStandardStream(source) ? nullptr : source, dest, workDir, JOB_ROUTE_WHOLE, Report, report);
 
     CliHoldInterruptions();
-    if (!report->writeBackFailed) {
-        // After a failure the partial Temp.dat is of no use, and nobody could find it.
-        if (report->tempPath[0]) PlatformDelete(report->tempPath);
-        if (haveDir) CliRemoveWorkDir(ProgramState.programDir);
+    // After a failure a partial Temp.dat is of no use, and nobody could find it; the job
+    // has removed a partial file beside DEST itself.
+    if (!report->keepWorkDir) {
+        if (IntoTempDat(*report)) PlatformDelete(report->tempPath);
+        if (workDir[0]) CliRemoveWorkDir(workDir);
     }
     CliSetDisposable(nullptr, nullptr);
     CliReleaseInterruptions();  // an interruption held meanwhile ends the process here
     CliUnlockFile(lock);
 }
 
-// A path the engine cannot take fails as the Windows calls would fail on it: the source
-// is checked first, as the job checks it first.
-void RefuseLongPath(const char *source, FileReport *report) {
-    if (source) {
-        PlatformFile probe;
-        if (TooLong(source) || !PlatformOpenSource(source, &probe)) {
-            Report(report, JOB_SOURCE_NOT_FOUND, "");
-            return;
-        }
-        PlatformClose(probe);
-    }
-    Report(report, JOB_DEST_OPEN_FAILED, "");
-}
-
-int ConvertTwoNames(const char *sourceArgument, const char *destArgument) {
-    const char *source = IsStandardStream(sourceArgument) ? nullptr : sourceArgument;
-    const char *dest = IsStandardStream(destArgument) ? nullptr : destArgument;
+int ConvertTwoNames(const char *source, const char *dest) {
     FileReport report;
-    StartReport(&report, nullptr);
-    if (dest || !CliOutputIsTerminal()) ProgressStart(1);  // not amid the text on the screen
-    if (TooLong(source) || TooLong(dest))
-        RefuseLongPath(source, &report);
-    else if (source && dest && PlatformSameName(source, dest))
-        ConvertInPlace(source, dest, 0, &report);
-    else
-        RunConversion(source, dest, Report, &report);
+    StartReport(&report, source, dest);
+    const int toStream = IsStandardStream(dest);
+    if (!toStream || !CliOutputIsTerminal()) ProgressStart(1);  // not amid the text on the screen
+    report.inPlace = !toStream && !IsStandardStream(source) && PlatformSameName(source, dest);
+    if (strlen(source) >= MAX_PATH || strlen(dest) >= MAX_PATH) {
+        // A name the system cannot take: the source is checked first, as the job does.
+        PlatformSetLastFailure(PlatformFailure{PLATFORM_FAILURE_NAME_TOO_LONG, 0});
+        SayOutcome(&report, strlen(source) >= MAX_PATH ? JOB_SOURCE_NOT_FOUND : JOB_DEST_OPEN_FAILED,
+                   PlatformLastFailure());
+    } else if (toStream) {
+        RunConversion(IsStandardStream(source) ? nullptr : source, nullptr, "", JOB_ROUTE_WHOLE, Report, &report);
+    } else {
+        ConvertCarefully(source, dest, 0, &report);
+    }
     ProgressEnd();
     return Succeeded(report) ? EXIT_CONVERTED : EXIT_FAILED;
 }
@@ -255,8 +340,14 @@ int ConvertEachInPlace(char **files, int count, int force) {
     ProgressStart((unsigned long)count);
     for (int i = 0; i < count; i++) {
         FileReport report;
-        StartReport(&report, files[i]);
-        ConvertInPlace(files[i], files[i], !force, &report);
+        StartReport(&report, files[i], files[i]);
+        report.inPlace = 1;
+        if (strlen(files[i]) >= MAX_PATH) {
+            PlatformSetLastFailure(PlatformFailure{PLATFORM_FAILURE_NAME_TOO_LONG, 0});
+            SayOutcome(&report, JOB_SOURCE_NOT_FOUND, PlatformLastFailure());
+        } else {
+            ConvertCarefully(files[i], files[i], !force, &report);
+        }
         if (!Succeeded(report)) status = EXIT_FAILED;
         ProgressFileDone();
     }
@@ -269,9 +360,10 @@ int GuessEach(char **files, int count) {
     ProgressStart((unsigned long)count);
     for (int i = 0; i < count; i++) {
         FileReport report;
-        StartReport(&report, files[i]);
+        StartReport(&report, files[i], files[i]);
         GuessResult guess;
         if (GuessFile(IsStandardStream(files[i]) ? nullptr : files[i], &guess, &report)) {
+            // Data, not a message: the same bytes in every language.
             ProgressPause();
             printf("%s: %s (%s)", files[i], GuessedEncodingName(guess.encoding), GuessedLineEndsName(guess.lineEnds));
             if (guess.outside > 0)
@@ -288,12 +380,9 @@ int GuessEach(char **files, int count) {
     return ferror(stdout) ? EXIT_FAILED : status;
 }
 
-void UsageError(const char *problem, const char *argument) {
-    if (argument)
-        fprintf(stderr, "%s: %s '%s'\n", COMMAND_NAME, problem, argument);
-    else
-        fprintf(stderr, "%s: %s\n", COMMAND_NAME, problem);
-    fprintf(stderr, "Try '%s --help' for more information.\n", COMMAND_NAME);
+void UsageError(const char *problem, const char *argument = nullptr) {
+    Say(nullptr, problem, argument);
+    CliWriteErrorLine(CliText(N_("Try 'kavoconv --help' for more information.")));
 }
 
 enum Request { REQUEST_CONVERT, REQUEST_IN_PLACE, REQUEST_GUESS, REQUEST_HELP, REQUEST_VERSION, REQUEST_NONE };
@@ -349,14 +438,14 @@ Request ParseArguments(int argc, char **argv, Arguments *args) {
             return REQUEST_VERSION;
         } else if (arg[1] == '-') {
             if (!TakeOption(LongOptionLetter(arg), args)) {
-                UsageError("unknown option", arg);
+                UsageError(N_("unknown option '%s'"), arg);
                 return REQUEST_NONE;
             }
         } else {
             for (const char *letter = arg + 1; *letter; letter++) {  // -sl is -s -l
                 if (!TakeOption(*letter, args)) {
                     char option[3] = {'-', *letter, '\0'};
-                    UsageError("unknown option", option);
+                    UsageError(N_("unknown option '%s'"), option);
                     return REQUEST_NONE;
                 }
             }
@@ -364,40 +453,48 @@ Request ParseArguments(int argc, char **argv, Arguments *args) {
     }
     if (args->guess) {
         if (args->inPlace || args->force || args->conversionOptions) {
-            UsageError("--guess takes no other option", nullptr);
+            UsageError(N_("--guess takes no other option"));
             return REQUEST_NONE;
         }
         if (args->operandCount == 0) {
-            UsageError("missing FILE", nullptr);
+            UsageError(N_("missing FILE"));
             return REQUEST_NONE;
         }
         return REQUEST_GUESS;
     }
     if (args->inPlace) {
         if (args->operandCount == 0) {
-            UsageError("missing FILE", nullptr);
+            UsageError(N_("missing FILE"));
             return REQUEST_NONE;
         }
         for (int i = 0; i < args->operandCount; i++) {
             if (IsStandardStream(args->operands[i])) {
-                UsageError("'-' cannot be converted in place", nullptr);
+                UsageError(N_("'-' cannot be converted in place"));
                 return REQUEST_NONE;
             }
         }
         return REQUEST_IN_PLACE;
     }
     if (args->force) {
-        UsageError("--force goes with --in-place", nullptr);
+        UsageError(N_("--force goes with --in-place"));
         return REQUEST_NONE;
     }
     if (args->operandCount != 2) {
         if (args->operandCount > 2)
-            UsageError("extra operand", args->operands[2]);
+            UsageError(N_("extra operand '%s'"), args->operands[2]);
         else
-            UsageError(args->operandCount == 0 ? "missing SOURCE and DEST" : "missing DEST", nullptr);
+            UsageError(args->operandCount == 0 ? N_("missing SOURCE and DEST") : N_("missing DEST"));
         return REQUEST_NONE;
     }
     return REQUEST_CONVERT;
+}
+
+void ShowHelp() {
+    static char help[8192];
+    char limit[16];
+    snprintf(limit, sizeof limit, "%d", MAX_PATH - 1);
+    snprintf(help, sizeof help, CliText(HELP_TEXT), limit, CliText(CLI_WORK_ROOT_DESCRIPTION), CliText(EXAMPLES));
+    CliWriteOutput(help);
 }
 
 }  // namespace
@@ -407,10 +504,10 @@ int main(int argc, char **argv) {
     Arguments args;
     switch (ParseArguments(argc, argv, &args)) {
     case REQUEST_HELP:
-        printf(HELP_TEXT, CLI_WORK_ROOT_DESCRIPTION, CLI_IN_PLACE_PROMISE);
+        ShowHelp();
         return EXIT_CONVERTED;
     case REQUEST_VERSION:
-        fputs(VERSION_TEXT, stdout);
+        CliWriteOutput(VERSION_TEXT);
         return EXIT_CONVERTED;
     case REQUEST_NONE:
         return EXIT_USAGE;

@@ -19,8 +19,17 @@ inline const std::string TEXT_EUC =
 inline const std::string TEXT_UTF8 = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE3\x81\x8B\xE3\x81\xAA\xE3\x80\x81"
                               "\xE3\x82\xAB\xE3\x83\x8A\xE3\x80\x82\xEF\xBD\xB6\xEF\xBE\x85";
 
-// What kavoconv prints for one of the job's texts.
+// What kavoconv prints for a text of its own that names no file.
 std::string Message(const char *text);
+
+// The system's reasons the tests meet, the same on every platform; SystemReason gives
+// the system's own words for one, in the language the tests run kavoconv in (Japanese),
+// as kavoconv writes them (per platform: strerror, FormatMessage).
+enum Reason { NO_SUCH_FILE, NO_SUCH_FOLDER, IS_FOLDER, PERMISSION };
+std::string SystemReason(Reason reason);
+
+// What kavoconv says about a file in Japanese: the dialog's text and the reason.
+std::string Said(const std::string &file, const std::string &text, const std::string &reason);
 
 // The number of entries in a folder; 0 when it does not exist.
 size_t EntriesIn(const std::string &dir);

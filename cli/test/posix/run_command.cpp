@@ -1,8 +1,11 @@
 // Runs kavoconv with fork and exec. Every run of this test process shares one scratch
-// cache folder (XDG_CACHE_HOME) and a UTF-8 locale, so messages compare as UTF-8 bytes.
+// cache folder (XDG_CACHE_HOME) and the Japanese UTF-8 locale, so messages are the
+// dialog's texts and compare as UTF-8 bytes.
 #include "run_command.h"
 
+#include <errno.h>
 #include <fcntl.h>
+#include <locale.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/wait.h>
@@ -12,6 +15,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "kavoconv_test.h"
 #include "platform.h"
 
 namespace fs = std::filesystem;
@@ -34,7 +38,8 @@ std::string Scratch() {
         if (base.size() >= sizeof scratchRoot || !mkdtemp(&base[0])) abort();
         memcpy(scratchRoot, base.c_str(), base.size() + 1);
         setenv("XDG_CACHE_HOME", (base + "/cache").c_str(), 1);
-        setenv("LC_ALL", "C.UTF-8", 1);
+        setenv("LC_ALL", "ja_JP.UTF-8", 1);
+        unsetenv("LANGUAGE");
         atexit(RemoveScratch);
     }
     return scratchRoot;
@@ -47,6 +52,12 @@ void Redirect(const std::string &path, int flags, int target) {
 }
 
 }  // namespace
+
+std::string SystemReason(Reason reason) {
+    static locale_t japanese = newlocale(LC_ALL_MASK, "ja_JP.UTF-8", (locale_t)0);
+    const int codes[] = {ENOENT, ENOENT, EISDIR, EACCES};
+    return japanese ? strerror_l(codes[reason], japanese) : "(ja_JP.UTF-8 is not installed)";
+}
 
 std::string KavoconvProgram() {
     char self[MAX_PATH + 1];

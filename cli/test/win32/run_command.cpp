@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "kavoconv_test.h"
 #include "platform.h"
 
 namespace fs = std::filesystem;
@@ -50,6 +51,15 @@ std::string CommandLine(const std::string &program, const std::vector<std::strin
 }
 
 }  // namespace
+
+std::string SystemReason(Reason reason) {
+    const DWORD codes[] = {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED};
+    char text[512];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, codes[reason], 0,
+                                  text, sizeof text, NULL);
+    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == ' ')) length--;
+    return std::string(text, length);
+}
 
 std::string KavoconvProgram() {
     char self[MAX_PATH + 1];
