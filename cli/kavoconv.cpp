@@ -257,18 +257,10 @@ int SkipsFile(const char *path, FileReport *report) {
     return 1;
 }
 
-// Converts into a named DEST (or in place) by the job's careful route: a private folder
-// for Temp.dat, one kavoconv at a time on a file in place, a word first about a run cut
-// short before on the file this one writes, and nothing left behind by an interruption.
-void ConvertCarefully(const char *source, const char *dest, int guard, FileReport *report) {
-    long lock = -1;
-    if (report->inPlace && !CliLockFile(source, &lock)) {
-        SayOutcome(report, JOB_SOURCE_NOT_FOUND, PlatformLastFailure());
-        report->failed = 1;
-        return;
-    }
-    PlatformFailure rootFailure;
-    const char *root = WorkRoot(&rootFailure, &report->workRoot);
+// What comes before converting the file: a word about a run cut short before on the file
+// this one writes, the guess, whether the file may be written at all. Returns 0 when it
+// is not to be converted, after saying why.
+int ReadyToConvert(const char *source, const char *dest, int guard, FileReport *report) {
     char left[MAX_PATH + 1], where[MAX_PATH * 2 + 1];
     if (RecoveryLeftFor(dest, left)) {
         CliPathText(left, where, sizeof where);
@@ -277,32 +269,41 @@ void ConvertCarefully(const char *source, const char *dest, int guard, FileRepor
             where);
         Say(report->dest, N_("copy that over the file, or delete its folder, then run again"));
         report->failed = 1;
-        CliUnlockFile(lock);
-        return;
+        return 0;
     }
-    if (guard && SkipsFile(source, report)) {
-        CliUnlockFile(lock);
-        return;
-    }
+    if (guard && SkipsFile(source, report)) return 0;
     if (report->inPlace && !CliMayWrite(dest)) {
         // Known before anything is converted: no Temp.dat to keep for a file that cannot
         // take the text back.
         Report(report, JOB_DEST_OPEN_FAILED, "");
-        CliUnlockFile(lock);
-        return;
+        return 0;
     }
+    return 1;
+}
+
+// Converts into a named DEST (or in place) by the job's careful route: a private folder
+// for Temp.dat, one kavoconv at a time on a file in place, and nothing left behind by an
+// interruption.
+void ConvertCarefully(const char *source, const char *dest, int guard, FileReport *report) {
+    long lock = -1;
+    PlatformFailure rootFailure;
+    const char *root = WorkRoot(&rootFailure, &report->workRoot);
     char workDir[MAX_PATH + 1] = "", record[MAX_PATH + 256];
-    CliHoldInterruptions();
-    // Without a private folder the job reports that it cannot create Temp.dat, after its
-    // usual source check, should it need one; no other folder is used.
-    if (root && RecoveryRecord(dest, record, sizeof record)) CliCreateWorkDir(root, record, workDir);
-    report->workDirFailure = root ? PlatformLastFailure() : rootFailure;
-    report->workDir = workDir;
-    CliSetDisposable(workDir[0] ? workDir : nullptr, nullptr);
-    CliReleaseInterruptions();
+    if (report->inPlace && !CliLockFile(source, &lock)) {
+        SayOutcome(report, JOB_SOURCE_NOT_FOUND, PlatformLastFailure());
+        report->failed = 1;
+    } else if (ReadyToConvert(source, dest, guard, report)) {
+        CliHoldInterruptions();
+        // Without a private folder the job reports that it cannot create Temp.dat, after
+        // its usual source check, should it need one; no other folder is used.
+        if (root && RecoveryRecord(dest, record, sizeof record)) CliCreateWorkDir(root, record, workDir);
+        report->workDirFailure = root ? PlatformLastFailure() : rootFailure;
+        report->workDir = workDir;
+        CliSetDisposable(workDir[0] ? workDir : nullptr, nullptr);
+        CliReleaseInterruptions();
 
-    RunConversion(IsStandardStream(source) ? nullptr : source, dest, workDir, JOB_ROUTE_WHOLE, Report, report);
-
+        RunConversion(IsStandardStream(source) ? nullptr : source, dest, workDir, JOB_ROUTE_WHOLE, Report, report);
+    }
     CliHoldInterruptions();
     // After a failure a partial Temp.dat is of no use, and nobody could find it; the job
     // has removed a partial file beside DEST itself.

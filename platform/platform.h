@@ -150,6 +150,11 @@ int PlatformGetExecutablePath(char *out, unsigned long size);
 // (Shift_JIS on a Japanese Windows); always 0 where names use no such encoding.
 int PlatformIsLeadByte(unsigned char c);
 
+// Makes every later read and write fail, as an operation the user stopped would, once
+// stop() returns nonzero (null: never). For front ends whose interruptions do not end the
+// process at once, so that a conversion stops at the next block and cleans up.
+void PlatformSetStopCheck(int (*stop)(void));
+
 // Standard input and output as files, for front ends that convert a stream. Standard
 // input is shared as a source is: while it is open, it cannot be created as an output.
 PlatformFile PlatformStandardInput(void);

@@ -45,6 +45,9 @@ OpenFile openFiles[OPEN_FILE_SLOTS] = {
 PlatformMessageHook messageHook;
 std::atomic<unsigned long long> bytesRead;
 PlatformFailure lastFailure = {PLATFORM_FAILURE_OTHER, 0};
+int (*stopCheck)(void);
+
+int Stopped() { return stopCheck && stopCheck(); }
 
 PlatformFailureKind KindOf(int error) {
     switch (error) {
@@ -323,6 +326,7 @@ int PlatformCreateNew(const char *path, PlatformFile *file) {
 }
 
 int PlatformRead(PlatformFile file, unsigned char *buffer, unsigned long size, unsigned long *count) {
+    if (Stopped()) return Fail(EINTR);
     for (;;) {
         ssize_t got = read(file, buffer, size);
         if (got < 0 && errno == EINTR) continue;
@@ -378,8 +382,10 @@ int PlatformReadInPlace(PlatformFile file, unsigned long size, unsigned long *co
 }
 
 int PlatformWrite(PlatformFile file, const unsigned char *buffer, unsigned long size) {
-    return WriteAll(file, buffer, size);
+    return !Stopped() ? WriteAll(file, buffer, size) : Fail(EINTR);
 }
+
+void PlatformSetStopCheck(int (*stop)(void)) { stopCheck = stop; }
 
 int PlatformClose(PlatformFile file) {
     for (OpenFile &slot : openFiles)

@@ -12,6 +12,14 @@ namespace {
 PlatformMessageHook messageHook;
 std::atomic<unsigned long long> bytesRead;
 PlatformFailure lastFailure = {PLATFORM_FAILURE_OTHER, 0};
+int (*stopCheck)(void);
+
+// An operation the user stopped, as the system words it.
+int Stopped() {
+    if (!stopCheck || !stopCheck()) return 0;
+    lastFailure = PlatformFailure{PLATFORM_FAILURE_OTHER, (long)ERROR_OPERATION_ABORTED};
+    return 1;
+}
 
 PlatformFailureKind KindOf(DWORD error) {
     switch (error) {
@@ -129,6 +137,7 @@ int PlatformCreateNew(const char *path, PlatformFile *file) {
 
 int PlatformRead(PlatformFile file, unsigned char *buffer, unsigned long size, unsigned long *count) {
     // The source is open with read sharing only, so no other program can cut it short.
+    if (Stopped()) return 0;
     DWORD got = 0;
     if (!ReadFile(file, buffer, size, &got, NULL)) {
         // A pipe whose writer has gone is the end of its input, not a failure.
@@ -147,6 +156,7 @@ unsigned long long PlatformBytesRead(void) { return bytesRead.load(std::memory_o
 int PlatformReadInPlace(PlatformFile, unsigned long, unsigned long *, PlatformBytesUser, void *) { return 0; }
 
 int PlatformWrite(PlatformFile file, const unsigned char *buffer, unsigned long size) {
+    if (Stopped()) return 0;
     while (size > 0) {
         DWORD written = 0;
         if (!WriteFile(file, buffer, size, &written, NULL)) return Fail();
@@ -291,3 +301,5 @@ void PlatformShowMessage(PlatformWindow owner, const char *text, const char *cap
 }
 
 void PlatformSetMessageHook(PlatformMessageHook hook) { messageHook = hook; }
+
+void PlatformSetStopCheck(int (*stop)(void)) { stopCheck = stop; }
