@@ -29,6 +29,13 @@ if(WIN32)
 else()
   include(GNUInstallDirs)
   install(TARGETS kavoconv RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # A stripped install (CPack's, or cmake --install --strip) also drops the compiler's
+  # .comment and .note sections, as Debian's own packaging does.
+  install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+    execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+                    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:kavoconv>\"
+                    COMMAND_ERROR_IS_FATAL ANY)
+  endif()")
 
   # Manual pages are installed gzipped, as Debian does; -n keeps the build reproducible.
   set(manpage ${CMAKE_BINARY_DIR}/cli/kavoconv.1)
