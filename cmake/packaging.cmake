@@ -2,9 +2,10 @@
 # natively a Debian package of kavoconv, in the Windows build a zip of the program.
 
 if(WIN32)
-  # Everything side by side in one folder: Kavo.exe finds Kavo.hlp beside itself.
+  # Everything side by side in one folder: Kavo.exe finds Kavo.hlp beside itself; Kavo.html
+  # holds the same help for a browser.
   install(TARGETS Kavo kavoconv RUNTIME DESTINATION .)
-  install(FILES ${KAVO_HELP_FILE} DESTINATION .)
+  install(FILES ${KAVO_HELP_FILE} ${KAVO_HELP_HTML} DESTINATION .)
 
   # Plain texts for Windows users: code page 932 and CR LF, as Notepad on a Japanese
   # Windows reads them.
