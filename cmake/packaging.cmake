@@ -51,12 +51,25 @@ else()
     install(FILES ${manpage} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endif()
 
+  # The user's guide (not the developers' README.md) goes in as README.
   set(docdir ${CMAKE_INSTALL_DATADIR}/doc/kavoconv)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${docdir})
+  set(guide ${CMAKE_BINARY_DIR}/packaging/README)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/kavoconv-guide.txt ${guide} COPYONLY)
   option(KAVO_DEBIAN_DOCS "Install the licence as a Debian copyright file" OFF)
   if(KAVO_DEBIAN_DOCS)
     if(NOT KAVO_GZIP)
       message(FATAL_ERROR "The Debian layout needs gzip")
+    endif()
+    # Debian gzips the documents above 4 kB.
+    file(SIZE ${guide} guide_size)
+    if(guide_size GREATER 4096)
+      add_custom_command(OUTPUT ${guide}.gz
+        COMMAND ${KAVO_GZIP} -9nc ${guide} > ${guide}.gz
+        DEPENDS ${guide} COMMENT "Compressing the user's guide")
+      add_custom_target(kavo_guide ALL DEPENDS ${guide}.gz)
+      install(FILES ${guide}.gz DESTINATION ${docdir})
+    else()
+      install(FILES ${guide} DESTINATION ${docdir})
     endif()
     # Debian keeps the licence in its own copyright format, made here from LICENSE.
     file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE license_lines)
@@ -81,7 +94,7 @@ else()
     add_custom_target(kavo_changelog ALL DEPENDS ${changelog}.gz)
     install(FILES ${changelog}.gz DESTINATION ${docdir})
   else()
-    install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${docdir})
+    install(FILES ${guide} ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${docdir})
   endif()
 
   set(CPACK_GENERATOR DEB)
