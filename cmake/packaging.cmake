@@ -38,15 +38,22 @@ else()
                     COMMAND_ERROR_IS_FATAL ANY)
   endif()")
 
-  # Manual pages are installed gzipped, as Debian does; -n keeps the build reproducible.
-  set(manpage ${CMAKE_BINARY_DIR}/cli/kavoconv.1)
+  # kavo_install_gzipped(FILE TARGET DESTINATION): installs FILE gzipped, made by TARGET;
+  # -n keeps the build reproducible.
   find_program(KAVO_GZIP gzip)
+  function(kavo_install_gzipped file target destination)
+    get_filename_component(name ${file} NAME)
+    add_custom_command(OUTPUT ${file}.gz
+      COMMAND ${KAVO_GZIP} -9nc ${file} > ${file}.gz
+      DEPENDS ${file} COMMENT "Compressing ${name}")
+    add_custom_target(${target} ALL DEPENDS ${file}.gz)
+    install(FILES ${file}.gz DESTINATION ${destination})
+  endfunction()
+
+  # Manual pages are installed gzipped, as Debian does.
+  set(manpage ${CMAKE_BINARY_DIR}/cli/kavoconv.1)
   if(KAVO_GZIP)
-    add_custom_command(OUTPUT ${manpage}.gz
-      COMMAND ${KAVO_GZIP} -9nc ${manpage} > ${manpage}.gz
-      DEPENDS ${manpage} COMMENT "Compressing the manual page")
-    add_custom_target(kavo_manpage ALL DEPENDS ${manpage}.gz)
-    install(FILES ${manpage}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    kavo_install_gzipped(${manpage} kavo_manpage ${CMAKE_INSTALL_MANDIR}/man1)
   else()
     install(FILES ${manpage} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endif()
@@ -63,11 +70,7 @@ else()
     # Debian gzips the documents above 4 kB.
     file(SIZE ${guide} guide_size)
     if(guide_size GREATER 4096)
-      add_custom_command(OUTPUT ${guide}.gz
-        COMMAND ${KAVO_GZIP} -9nc ${guide} > ${guide}.gz
-        DEPENDS ${guide} COMMENT "Compressing the user's guide")
-      add_custom_target(kavo_guide ALL DEPENDS ${guide}.gz)
-      install(FILES ${guide}.gz DESTINATION ${docdir})
+      kavo_install_gzipped(${guide} kavo_guide ${docdir})
     else()
       install(FILES ${guide} DESTINATION ${docdir})
     endif()
@@ -88,11 +91,7 @@ else()
     # A native package's changelog, gzipped like the manual page.
     set(changelog ${CMAKE_BINARY_DIR}/packaging/changelog)
     configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.Debian ${changelog} @ONLY)
-    add_custom_command(OUTPUT ${changelog}.gz
-      COMMAND ${KAVO_GZIP} -9nc ${changelog} > ${changelog}.gz
-      DEPENDS ${changelog} COMMENT "Compressing the changelog")
-    add_custom_target(kavo_changelog ALL DEPENDS ${changelog}.gz)
-    install(FILES ${changelog}.gz DESTINATION ${docdir})
+    kavo_install_gzipped(${changelog} kavo_changelog ${docdir})
   else()
     install(FILES ${guide} ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${docdir})
   endif()

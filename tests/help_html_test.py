@@ -12,7 +12,7 @@ import sys
 from html.parser import HTMLParser
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from help_file_test import check, expected_topics, failures, report  # noqa: E402  the help text, read once
+from help_file_test import check, expected_topics, inputs, report  # noqa: E402  the help text, read once
 
 BLOCKS = ("h1", "h2", "h3", "p", "li")
 
@@ -58,12 +58,7 @@ class Page(HTMLParser):
 
 
 def main():
-    page_path, source_path, version = sys.argv[1:4]
-    with open(page_path, "rb") as f:
-        data = f.read()
-    with open(source_path, encoding="utf-8") as f:
-        source = f.read()
-
+    data, source, version = inputs()
     # A page says its charset in its first 1024 bytes.
     declared = re.search(rb'<meta charset="([A-Za-z0-9_-]+)">', data[:1024])
     if not check(declared is not None, "no <meta charset> in the first 1024 bytes"):
