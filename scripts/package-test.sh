@@ -5,7 +5,7 @@
 # presses the help button of its Kavo.exe under Wine. This machine's own package database
 # is never touched, so the test also runs while apt is busy.
 #   scripts/package-test.sh [WIN32_BUILD]   (the build whose dialog driver is used)
-# The Debian root, build/debian-root (about 190 MB: a minimal system of this machine's
+# The Debian root, build/debian-root (about 250 MB: a minimal system of this machine's
 # release with man-db), is made once with debootstrap, which needs the network, and then
 # reused; delete it to start afresh. KAVO_DEBIAN_MIRROR chooses the mirror. Making and
 # entering the root needs root: as another user that part is skipped, and said so.
