@@ -94,9 +94,11 @@ else
         fail "the installed kavoconv converted wrongly"
     [ "$(in_root man -w kavoconv)" = /usr/share/man/man1/kavoconv.1.gz ] ||
         fail "man -w kavoconv says '$(in_root man -w kavoconv)'"
-    for doc in README copyright changelog.gz; do
-        [ -f "$debian_root/usr/share/doc/kavoconv/$doc" ] || fail "/usr/share/doc/kavoconv/$doc is missing"
+    docs=$debian_root/usr/share/doc/kavoconv
+    for doc in copyright changelog.gz; do
+        [ -f "$docs/$doc" ] || fail "/usr/share/doc/kavoconv/$doc is missing"
     done
+    [ -f "$docs/README" ] || [ -f "$docs/README.gz" ] || fail "/usr/share/doc/kavoconv/README is missing"  # .gz above 4 kB
 
     echo "apt-get purge kavoconv in the Debian root"
     in_root apt-get purge -y -q -o Dpkg::Use-Pty=0 kavoconv >"$scratch/apt.log" 2>&1 ||
