@@ -2,9 +2,10 @@
 # natively a Debian package of kavoconv, in the Windows build a zip of the program.
 
 if(WIN32)
-  # Everything side by side in one folder: Kavo.exe finds Kavo.hlp beside itself.
+  # Everything side by side in one folder: Kavo.exe finds Kavo.hlp beside itself; Kavo.html
+  # holds the same help for a browser.
   install(TARGETS Kavo kavoconv RUNTIME DESTINATION .)
-  install(FILES ${KAVO_HELP_FILE} DESTINATION .)
+  install(FILES ${KAVO_HELP_FILE} ${KAVO_HELP_HTML} DESTINATION .)
 
   # Plain texts for Windows users: code page 932 and CR LF, as Notepad on a Japanese
   # Windows reads them.
@@ -29,26 +30,49 @@ if(WIN32)
 else()
   include(GNUInstallDirs)
   install(TARGETS kavoconv RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # A stripped install (CPack's, or cmake --install --strip) also drops the compiler's
+  # .comment and .note sections, as Debian's own packaging does.
+  install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+    execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+                    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:kavoconv>\"
+                    COMMAND_ERROR_IS_FATAL ANY)
+  endif()")
 
-  # Manual pages are installed gzipped, as Debian does; -n keeps the build reproducible.
-  set(manpage ${CMAKE_BINARY_DIR}/cli/kavoconv.1)
+  # kavo_install_gzipped(FILE TARGET DESTINATION): installs FILE gzipped, made by TARGET;
+  # -n keeps the build reproducible.
   find_program(KAVO_GZIP gzip)
+  function(kavo_install_gzipped file target destination)
+    get_filename_component(name ${file} NAME)
+    add_custom_command(OUTPUT ${file}.gz
+      COMMAND ${KAVO_GZIP} -9nc ${file} > ${file}.gz
+      DEPENDS ${file} COMMENT "Compressing ${name}")
+    add_custom_target(${target} ALL DEPENDS ${file}.gz)
+    install(FILES ${file}.gz DESTINATION ${destination})
+  endfunction()
+
+  # Manual pages are installed gzipped, as Debian does.
+  set(manpage ${CMAKE_BINARY_DIR}/cli/kavoconv.1)
   if(KAVO_GZIP)
-    add_custom_command(OUTPUT ${manpage}.gz
-      COMMAND ${KAVO_GZIP} -9nc ${manpage} > ${manpage}.gz
-      DEPENDS ${manpage} COMMENT "Compressing the manual page")
-    add_custom_target(kavo_manpage ALL DEPENDS ${manpage}.gz)
-    install(FILES ${manpage}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    kavo_install_gzipped(${manpage} kavo_manpage ${CMAKE_INSTALL_MANDIR}/man1)
   else()
     install(FILES ${manpage} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endif()
 
+  # The user's guide (not the developers' README.md) goes in as README.
   set(docdir ${CMAKE_INSTALL_DATADIR}/doc/kavoconv)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${docdir})
+  set(guide ${CMAKE_BINARY_DIR}/packaging/README)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/kavoconv-guide.txt ${guide} COPYONLY)
   option(KAVO_DEBIAN_DOCS "Install the licence as a Debian copyright file" OFF)
   if(KAVO_DEBIAN_DOCS)
     if(NOT KAVO_GZIP)
       message(FATAL_ERROR "The Debian layout needs gzip")
+    endif()
+    # Debian gzips the documents above 4 kB.
+    file(SIZE ${guide} guide_size)
+    if(guide_size GREATER 4096)
+      kavo_install_gzipped(${guide} kavo_guide ${docdir})
+    else()
+      install(FILES ${guide} DESTINATION ${docdir})
     endif()
     # Debian keeps the licence in its own copyright format, made here from LICENSE.
     file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE license_lines)
@@ -67,13 +91,9 @@ else()
     # A native package's changelog, gzipped like the manual page.
     set(changelog ${CMAKE_BINARY_DIR}/packaging/changelog)
     configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.Debian ${changelog} @ONLY)
-    add_custom_command(OUTPUT ${changelog}.gz
-      COMMAND ${KAVO_GZIP} -9nc ${changelog} > ${changelog}.gz
-      DEPENDS ${changelog} COMMENT "Compressing the changelog")
-    add_custom_target(kavo_changelog ALL DEPENDS ${changelog}.gz)
-    install(FILES ${changelog}.gz DESTINATION ${docdir})
+    kavo_install_gzipped(${changelog} kavo_changelog ${docdir})
   else()
-    install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${docdir})
+    install(FILES ${guide} ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${docdir})
   endif()
 
   set(CPACK_GENERATOR DEB)

@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
 """Builds Kavo.hlp from the UTF-8 help text (help/kavo_help.txt, whose first lines say how
-it is written).
+it is written), or the same help as one HTML page.
 
     make_hlp.py --version 1.01 SOURCE OUTPUT
+    make_hlp.py --version 1.01 --html SOURCE OUTPUT
+
+The HTML page is UTF-8 and says so; each topic is a section whose id is the topic's id,
+and the links between topics are links to those sections.
 
 The output is a Windows Help file in the WinHelp 3.1/4 layout, uncompressed, its text in
 Shift_JIS (code page 932) and its |SYSTEM records saying so (character set 128, locale
@@ -12,6 +16,7 @@ depends only on its inputs (no date inside), so equal sources give equal files.
 """
 
 import argparse
+import html
 import os
 import re
 import struct
@@ -31,6 +36,7 @@ RECORD_TEXT = 0x20
 SHIFT_JIS_CHARSET = 128
 JAPANESE_LCID = 0x0411
 FACE_NAME = "ＭＳ Ｐゴシック"
+HELP_TITLE = "かぼ ヘルプ"         # the help window's title, and the HTML page's
 FACE_FIELD = 32                   # bytes per face name in |FONT
 FAMILY_SWISS = 3
 
@@ -359,7 +365,7 @@ def build(source_text, version):
     topics = read_source(source_text, version)
     topic_data, headers = build_topic_file(topics)
     internal = {
-        "|SYSTEM": system_file("かぼ ヘルプ", "Copyright (c) 2026 The Kavo developers",
+        "|SYSTEM": system_file(HELP_TITLE, "Copyright (c) 2026 The Kavo developers",
                                headers[topics[0].id].offset),
         "|FONT": font_file(),
         "|TOPIC": topic_data,
@@ -368,15 +374,62 @@ def build(source_text, version):
     return help_file(internal)
 
 
+# The same help as an HTML page, for systems without a Windows Help viewer.
+
+HTML_STYLE = ("body { font-family: sans-serif; line-height: 1.6; max-width: 46em; margin: 1em auto; padding: 0 1em; }\n"
+              "section { margin-bottom: 2em; }")
+
+
+def html_runs(text, titles, line):
+    parts = []
+    for run, target in runs_of(text, titles, line):
+        shown = html.escape(run)
+        parts.append(f'<a href="#{target}">{shown}</a>' if target else shown)
+    return "".join(parts)
+
+
+def build_html(source_text, version):
+    topics = read_source(source_text, version)
+    titles = {t.id: t.title for t in topics}
+    out = ["<!DOCTYPE html>", '<html lang="ja">', "<head>", '<meta charset="utf-8">',
+           f"<title>{HELP_TITLE}</title>", f"<style>\n{HTML_STYLE}\n</style>", "</head>", "<body>"]
+    for number, topic in enumerate(topics):
+        level = "h1" if number == 0 else "h2"   # the first topic is the contents page
+        out.append(f'<section id="{topic.id}">')
+        out.append(f"<{level}>{html.escape(topic.title)}</{level}>")
+        in_list = False
+        for kind, text, line in topic.blocks:
+            if in_list and kind != "item":
+                out.append("</ul>")
+                in_list = False
+            body = html_runs(text, titles, line)
+            if kind == "item":
+                if not in_list:
+                    out.append("<ul>")
+                    in_list = True
+                out.append(f"<li>{body}</li>")
+            elif kind == "heading":
+                out.append(f"<h3>{body}</h3>")
+            else:
+                out.append(f"<p>{body}</p>")
+        if in_list:
+            out.append("</ul>")
+        out.append("</section>")
+    out += ["</body>", "</html>", ""]
+    return "\n".join(out).encode("utf-8")
+
+
 def main():
-    parser = argparse.ArgumentParser(description="Builds Kavo.hlp from the UTF-8 help text.")
+    parser = argparse.ArgumentParser(description="Builds Kavo.hlp, or the same help as an HTML page, "
+                                                 "from the UTF-8 help text.")
     parser.add_argument("--version", required=True, help="the program's version, shown in the help")
+    parser.add_argument("--html", action="store_true", help="write the help as one HTML page")
     parser.add_argument("source")
     parser.add_argument("output")
     args = parser.parse_args()
     try:
         with open(args.source, encoding="utf-8") as f:
-            data = build(f.read(), args.version)
+            data = (build_html if args.html else build)(f.read(), args.version)
     except (OSError, UnicodeDecodeError) as error:
         print(f"make_hlp.py: {args.source}: {error}", file=sys.stderr)
         return 1

@@ -11,6 +11,7 @@ packages=(
   wine wine32:i386 fonts-wine xvfb xauth x11-utils fonts-ipafont-gothic imagemagick x11-apps
   clang libclang-rt-14-dev time python3 manpages-ja
   dpkg-dev file lintian mandoc man-db unzip
+  debootstrap  # the throwaway Debian root scripts/package-test.sh installs the .deb in
   nkf uchardet  # the peers scripts/guess-table.sh measures kavoconv's guess against
 )
 

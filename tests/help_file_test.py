@@ -234,12 +234,18 @@ def expected_topics(source, version):
     return result
 
 
-def main():
-    help_path, source_path, version = sys.argv[1:4]
-    with open(help_path, "rb") as f:
+def inputs():
+    """The file under test (its bytes), the help text and the version, as the command line names them."""
+    path, source_path, version = sys.argv[1:4]
+    with open(path, "rb") as f:
         data = f.read()
     with open(source_path, encoding="utf-8") as f:
         source = f.read()
+    return data, source, version
+
+
+def main():
+    data, source, version = inputs()
     check("{version}" in source, "the help text does not show the version")
     files = internal_files(data)
     for name in ("|SYSTEM", "|TOPIC", "|CONTEXT", "|FONT"):

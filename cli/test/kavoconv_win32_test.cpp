@@ -1,9 +1,12 @@
 // kavoconv.exe on Windows (run under Wine): names that differ only in letter case are one
 // file and go through the private folder in %LOCALAPPDATA%\kavo, which is left empty; a
-// failed copy back names the Temp.dat that holds the text.
+// failed copy back names the Temp.dat that holds the text; wildcards in arguments are
+// expanded; the version block.
 #include <windows.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <sstream>
 
 #include "kavoconv_test.h"
 
@@ -76,6 +79,92 @@ TEST_F(KavoconvTest, NamesWithBackslashSecondBytes) {
     EXPECT_EQ(Listing(folder), "一覧表");
     EXPECT_EQ(Listing(other), "予定表");
     EXPECT_EQ(ReadBytes(source), "A\x95\x5C\r\n");
+}
+
+// The lines of a text, sorted: the order in which a folder lists its names is the
+// file system's.
+std::vector<std::string> SortedLines(const std::string &text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());  // Windows' text mode
+        lines.push_back(line);
+    }
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+// cmd.exe hands *.txt to the program as typed (the runner writes such arguments without
+// quotes too): kavoconv.exe expands it itself, also to a Japanese name and in another
+// folder; a pattern that matches nothing stays as typed and is reported.
+TEST_F(KavoconvTest, WildcardsInFileArgumentsAreExpanded) {
+    const std::string sjis = TEXT_SJIS + "\r\n" + TEXT_SJIS + "\r\n", euc = TEXT_EUC + "\n";
+    auto here = [this](const char *name) { return dir + "\\" + name; };  // names in code page 932
+    ASSERT_TRUE(CreateDirectoryA(here("ソ").c_str(), NULL));  // 83 5C: a backslash as its second byte
+    WriteBytes(here("a.txt"), sjis);
+    WriteBytes(here("日本語.txt"), sjis);
+    WriteBytes(here("b.txt"), euc);
+    WriteBytes(here("c.dat"), sjis);
+    WriteBytes(here("ソ\\d.txt"), sjis);
+    CommandResult r = Convert({"-g", "*.txt", "ソ\\?.txt"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(SortedLines(r.out), SortedLines("a.txt: Shift_JIS (CRLF)\n"
+                                              "b.txt: EUC-JP (LF)\n"
+                                              "日本語.txt: Shift_JIS (CRLF)\n"
+                                              "ソ\\d.txt: Shift_JIS (CRLF)\n"));
+
+    r = Convert({"-l", "-i", "*.txt", "*.none"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("*.none"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadBytes(here("a.txt")), euc + euc);
+    EXPECT_EQ(ReadBytes(here("日本語.txt")), euc + euc);
+    EXPECT_EQ(ReadBytes(here("b.txt")), euc);  // guessed EUC-JP already: skipped
+    EXPECT_EQ(ReadBytes(here("c.dat")), sjis);
+    EXPECT_EQ(ReadBytes(here("ソ\\d.txt")), sjis);
+}
+
+std::wstring VersionValue(const std::vector<BYTE> &block, const std::wstring &name) {
+    void *value = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueW(block.data(), (L"\\StringFileInfo\\041104b0\\" + name).c_str(), &value, &length) || !value)
+        return L"<missing>";
+    return static_cast<const wchar_t *>(value);
+}
+
+// The version block, read the way Explorer's properties page reads it.
+TEST(KavoconvVersion, BlockNamesTheCommandLineConverter) {
+    const std::string exe = KavoconvProgram();
+    DWORD handle = 0;
+    const DWORD size = GetFileVersionInfoSizeA(exe.c_str(), &handle);
+    ASSERT_NE(size, 0u);
+    std::vector<BYTE> block(size);
+    ASSERT_TRUE(GetFileVersionInfoA(exe.c_str(), 0, size, block.data()));
+    void *value = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(block.data(), "\\", &value, &length) && length >= sizeof(VS_FIXEDFILEINFO));
+    const VS_FIXEDFILEINFO *fixed = static_cast<const VS_FIXEDFILEINFO *>(value);
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);
+    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed->dwProductVersionLS, 0x00000001u);
+    EXPECT_EQ(fixed->dwFileOS, static_cast<DWORD>(VOS_NT_WINDOWS32));
+    EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+    ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", &value, &length) && length == 4);
+    EXPECT_EQ(static_cast<const WORD *>(value)[0], 0x0411);  // Japanese
+    EXPECT_EQ(static_cast<const WORD *>(value)[1], 0x04B0);  // code page 1200 (UTF-16)
+    const struct {
+        const wchar_t *name, *text;
+    } values[] = {
+        {L"ProductName", L"かぼ"},
+        {L"FileDescription", L"かぼ コマンドライン文字コード変換プログラム"},
+        {L"FileVersion", L"1.01"},
+        {L"ProductVersion", L"1.01"},
+        {L"InternalName", L"kavoconv"},
+        {L"OriginalFilename", L"kavoconv.exe"},
+        {L"LegalCopyright", L"Copyright (c) 2026 The Kavo developers"},
+    };
+    for (const auto &v : values) EXPECT_TRUE(VersionValue(block, v.name) == v.text) << v.name;
 }
 
 }  // namespace

@@ -33,9 +33,15 @@ HANDLE Inheritable(const std::string &path, DWORD access, DWORD disposition) {
 // Quotes every argument. Backslashes before the closing quote are doubled, as the
 // runtime's parser expects, so that a folder name may end in one; the second byte of a
 // two-byte character is not one, though it may be 0x5C. The arguments hold no quotes.
+// One with a wildcard (* or ?) goes as a user types it in cmd.exe, unquoted: a quoted
+// one is not expanded by every runtime.
 std::string CommandLine(const std::string &program, const std::vector<std::string> &args) {
     std::string line = "\"" + program + "\"";
     for (const std::string &arg : args) {
+        if (arg.find_first_of("*?") != std::string::npos) {
+            line += " " + arg;
+            continue;
+        }
         size_t trailing = 0;
         for (size_t i = 0; i < arg.size(); i++) {
             if (IsDBCSLeadByte(static_cast<BYTE>(arg[i])) && i + 1 < arg.size()) {
