@@ -50,13 +50,17 @@ else()
     install(FILES ${file}.gz DESTINATION ${destination})
   endfunction()
 
-  # Manual pages are installed gzipped, as Debian does.
-  set(manpage ${CMAKE_BINARY_DIR}/cli/kavoconv.1)
-  if(KAVO_GZIP)
-    kavo_install_gzipped(${manpage} kavo_manpage ${CMAKE_INSTALL_MANDIR}/man1)
-  else()
-    install(FILES ${manpage} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  endif()
+  # Manual pages are installed gzipped, as Debian does: the English one, and the Japanese
+  # one where man looks under a Japanese locale.
+  foreach(language "" ja)
+    set(manpage ${CMAKE_BINARY_DIR}/cli/${language}/kavoconv.1)
+    string(REGEX REPLACE "^/" "" mandir "${language}/man1")
+    if(KAVO_GZIP)
+      kavo_install_gzipped(${manpage} kavo_manpage${language} ${CMAKE_INSTALL_MANDIR}/${mandir})
+    else()
+      install(FILES ${manpage} DESTINATION ${CMAKE_INSTALL_MANDIR}/${mandir})
+    endif()
+  endforeach()
 
   # The user's guide (not the developers' README.md) goes in as README.
   set(docdir ${CMAKE_INSTALL_DATADIR}/doc/kavoconv)
