@@ -14,7 +14,7 @@
 int GetDirPart(const char *path, char *out);
 
 // Writes into out (at least MAX_PATH bytes) the directory of the running executable with
-// its final backslash. Returns 1; returns 0, with out empty, when the executable's path
+// its final backslash (Windows build only). Returns 1; returns 0, with out empty, when the executable's path
 // cannot be had or does not fit in MAX_PATH bytes.
 int GetModuleDir(char *out);
 
