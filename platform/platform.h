@@ -83,6 +83,7 @@ int PlatformClose(PlatformFile file);
 // Where the system allows it, `to` keeps its identity (links, owner, permissions) and is
 // left as it was when the copy cannot be completed for lack of space: the space is
 // reserved first, or, where the file system cannot reserve, its free space is checked.
+// POSIX: the copy is on the disk before this returns.
 int PlatformCopyOver(const char *from, const char *to);
 
 // How a whole conversion can take the place of an existing file `dest` without losing

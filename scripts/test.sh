@@ -2,8 +2,9 @@
 # Builds Kavo natively (with the address and undefined-behaviour sanitizers) and for
 # 32-bit Windows, then runs every test: the native ones directly, the Windows ones under
 # Wine inside a virtual X display, the packages as a user installs them, a minute of
-# fuzzing, a 1 GiB conversion, and the encoding guess measured on real text. Exits
-# non-zero when anything fails. KAVO_QUICK=1 leaves out the last four.
+# fuzzing, a 1 GiB conversion, 312 interruptions of conversions in place, and the
+# encoding guess measured on real text. Exits non-zero when anything fails. KAVO_QUICK=1
+# leaves out the last five.
 #
 # Each step prints one line when it passes; the whole output of a step that fails is
 # printed, and the run stops there. Every step's output is kept in build/logs/.
@@ -48,6 +49,7 @@ if [ -z "${KAVO_QUICK:-}" ]; then
     step package-install "${screen[@]}" scripts/package-test.sh build/win32
     step fuzzing scripts/fuzz.sh 60
     step large-file scripts/large-file-check.sh 1024
+    step interrupt-trials scripts/interrupt-trials.sh 312
     step guess-table scripts/guess-table.sh build/native-asan/cli/kavoconv
 fi
 echo "All tests passed."

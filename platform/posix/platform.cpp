@@ -395,7 +395,8 @@ int PlatformClose(PlatformFile file) {
 
 // Overwrites `to` in place rather than truncating it first: the space for the whole text
 // is reserved before the first byte changes, and the length is set last, so that a full
-// disk leaves `to` as it was. (`to` keeps its identity: links, owner and mode.)
+// disk leaves `to` as it was. (`to` keeps its identity: links, owner and mode.) The copy
+// is on the disk when this returns.
 int PlatformCopyOver(const char *from, const char *to) {
     int source = OpenRetrying(from, O_RDONLY, 0);
     if (source < 0) return Fail(errno);
@@ -408,8 +409,11 @@ int PlatformCopyOver(const char *from, const char *to) {
     }
     int copied = fstat(target, &old) == 0 || Fail(errno);
     const int regular = copied && S_ISREG(old.st_mode);  // a device or pipe has no length to set
+    // Synced before it counts as done: the caller may then delete `from`, the only other
+    // copy of the text, and a power cut must not find neither.
     copied = copied && (!regular || Reserve(target, input.st_size, old)) && CopyContents(source, target) &&
-             (!regular || ftruncate(target, input.st_size) == 0 || Fail(errno));
+             (!regular || ftruncate(target, input.st_size) == 0 || Fail(errno)) &&
+             (!regular || fdatasync(target) == 0 || Fail(errno));
     CloseFd(source);
     return (CloseFd(target) || Fail(errno)) && copied;
 }
