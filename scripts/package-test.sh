@@ -94,6 +94,9 @@ else
         fail "the installed kavoconv converted wrongly"
     [ "$(in_root man -w kavoconv)" = /usr/share/man/man1/kavoconv.1.gz ] ||
         fail "man -w kavoconv says '$(in_root man -w kavoconv)'"
+    [ "$(in_root man -L ja -w kavoconv)" = /usr/share/man/ja/man1/kavoconv.1.gz ] ||
+        fail "man -L ja -w kavoconv says '$(in_root man -L ja -w kavoconv)'"
+    [ -f "$debian_root/usr/share/locale/ja/LC_MESSAGES/kavoconv.mo" ] || fail "the Japanese messages are missing"
     docs=$debian_root/usr/share/doc/kavoconv
     for doc in copyright changelog.gz; do
         [ -f "$docs/$doc" ] || fail "/usr/share/doc/kavoconv/$doc is missing"
@@ -103,7 +106,8 @@ else
     echo "apt-get purge kavoconv in the Debian root"
     in_root apt-get purge -y -q -o Dpkg::Use-Pty=0 kavoconv >"$scratch/apt.log" 2>&1 ||
         { cat "$scratch/apt.log" >&2; fail "apt-get purge failed"; }
-    for gone in usr/bin/kavoconv usr/share/doc/kavoconv usr/share/man/man1/kavoconv.1.gz; do
+    for gone in usr/bin/kavoconv usr/share/doc/kavoconv usr/share/man/man1/kavoconv.1.gz \
+        usr/share/man/ja/man1/kavoconv.1.gz usr/share/locale/ja/LC_MESSAGES/kavoconv.mo; do
         [ ! -e "$debian_root/$gone" ] || fail "/$gone is still there after apt-get purge"
     done
     installed="was installed, ran and came off again in $debian_root"
