@@ -143,9 +143,21 @@ int IsStandardStream(const char *path) { return strcmp(path, "-") == 0; }
 // The engine takes paths of at most MAX_PATH - 1 bytes, as the Windows calls do.
 int TooLong(const char *path) { return path && strlen(path) >= MAX_PATH; }
 
-// Guesses the file at path (null: standard input). Returns 0 after reporting why when it
-// cannot be read.
-int GuessFile(const char *path, GuessResult *result, FileReport *report) {
+// The guard's messages: a file the guess takes for what it is not to convert from, and a
+// file whose conversion would not come back to its bytes.
+const char SKIPPED_GUESSED[] = "skipped, guessed %s";
+const char SKIPPED_DAMAGE_ONE[] = "skipped, converting would damage 1 character (line %llu, byte offset %llu)";
+const char SKIPPED_DAMAGE[] = "skipped, converting would damage %llu characters (the first on line %llu, byte offset %llu)";
+
+void GuessBytes(const unsigned char *bytes, unsigned long count, void *context) {
+    GuessFeed(static_cast<GuessState *>(context), bytes, count);
+}
+
+// Guesses the file at path (null: standard input), reading it in place where the system
+// can. With a direction (not -1) the guess also counts what a conversion in that direction
+// would damage. Returns 0 after reporting why when the file cannot be read; else the bytes
+// read are in *read.
+int GuessFile(const char *path, int direction, GuessResult *result, unsigned long long *read, FileReport *report) {
     static unsigned char block[64 * 1024];
     PlatformFile file;
     if (!path) {
@@ -156,26 +168,51 @@ int GuessFile(const char *path, GuessResult *result, FileReport *report) {
     }
     GuessState state;
     GuessStart(&state);
+    if (direction >= 0) GuessCheckDamage(&state, direction);
     unsigned long got;
-    int ok;
-    while ((ok = PlatformRead(file, block, sizeof block, &got)) != 0 && got > 0) GuessFeed(&state, block, got);
+    int ok, inPlace = 1;
+    for (;;) {
+        if (inPlace) {
+            GuessState next = state;  // what a read that fails halfway made of the bytes does not count
+            if (PlatformReadInPlace(file, 4 * 1024 * 1024, &got, GuessBytes, &next)) {
+                state = next;
+                continue;
+            }
+            inPlace = 0;
+        }
+        if (!(ok = PlatformRead(file, block, sizeof block, &got)) || got == 0) break;
+        GuessFeed(&state, block, got);
+    }
     if (path) PlatformClose(file);
     if (!ok) {
         Report(report, JOB_READ_FAILED, "");
         return 0;
     }
     GuessFinish(&state, result);
+    *read = state.offset;
     return 1;
 }
 
-// The guard of -i: nonzero when the file is to be left alone, after saying why.
+// The guard of -i: nonzero when the file is to be left alone, after saying why: when the
+// guess does not take it for the encoding converted from (or for text that can only be
+// that), or when converting it back would not give its bytes again. The newline rule
+// does not count here: it changes line ends on purpose, and a lone LF in Shift_JIS text
+// comes back as CR LF.
 int SkipsFile(const char *path, FileReport *report) {
     GuessResult guess;
-    if (!GuessFile(path, &guess, report)) return 1;
-    const GuessedEncoding target = ProgramState.direction == SjisToEuc ? GUESS_EUC_JP : GUESS_SHIFT_JIS;
-    if (guess.encoding != target && guess.encoding != GUESS_UTF8 && guess.encoding != GUESS_UNKNOWN) return 0;
-    char text[64];
-    snprintf(text, sizeof text, "skipped, guessed %s", GuessedEncodingName(guess.encoding));
+    unsigned long long read;
+    if (!GuessFile(path, ProgramState.direction, &guess, &read, report)) return 1;
+    char text[160];
+    if (!guess.convertible[ProgramState.direction == SjisToEuc ? 0 : 1])
+        snprintf(text, sizeof text, SKIPPED_GUESSED, GuessedEncodingName(guess.encoding));
+    else if (guess.damaged == 1)
+        snprintf(text, sizeof text, SKIPPED_DAMAGE_ONE, guess.firstDamageLine, guess.firstDamageOffset);
+    else if (guess.damaged > 1)
+        snprintf(text, sizeof text, SKIPPED_DAMAGE, guess.damaged, guess.firstDamageLine, guess.firstDamageOffset);
+    else {
+        ProgressRereading(read);  // the conversion reads the same bytes again
+        return 0;
+    }
     Say(report->file, text, CLI_PROGRAM_TEXT);
     report->skipped = 1;
     return 1;
@@ -271,7 +308,8 @@ int GuessEach(char **files, int count) {
         FileReport report;
         StartReport(&report, files[i]);
         GuessResult guess;
-        if (GuessFile(IsStandardStream(files[i]) ? nullptr : files[i], &guess, &report)) {
+        unsigned long long read;
+        if (GuessFile(IsStandardStream(files[i]) ? nullptr : files[i], -1, &guess, &read, &report)) {
             ProgressPause();
             printf("%s: %s (%s)", files[i], GuessedEncodingName(guess.encoding), GuessedLineEndsName(guess.lineEnds));
             if (guess.outside > 0)
