@@ -16,13 +16,15 @@
 
 namespace {
 
+// The kanji of either level come in two classes: among the 1,000 most common, and rare.
 enum CharClass {
     HIRAGANA, KATAKANA, PUNCTUATION, KANJI_LEVEL1, ALPHANUMERIC, SYMBOL, KANJI_LEVEL2,
-    HALF_WIDTH_KATAKANA, JIS_X0212, EXTENSION, UNASSIGNED, OTHER_CHARACTER
+    HALF_WIDTH_KATAKANA, JIS_X0212, EXTENSION, UNASSIGNED, OTHER_CHARACTER, KANJI_LEVEL1_RARE, KANJI_LEVEL2_RARE
 };
+static_assert(KANJI_LEVEL2_RARE + 1 == kavo_guess::CLASS_COUNT, "CLASS_COUNT is the number of classes");
 
 // Scores by class, in the order above.
-const int WEIGHTS[] = {4, 3, 3, 3, 1, 0, 0, 0, 0, -2, -6, 1};
+const int WEIGHTS[] = {4, 3, 3, 3, 1, 0, 0, 0, 0, -2, -6, 1, 3, 0};
 
 // Each byte after the first of a UTF-8 sequence also counts this much: text in another
 // encoding seldom forms valid sequences, and longer ones still more seldom.
@@ -37,6 +39,21 @@ const long long MINIMUM_SCORE = 12;
 // EUC-JP kanji, is. A Shift_JIS or EUC-JP reading with fewer than one character in this
 // many being kana is not taken for Japanese.
 const unsigned long long KANA_SHARE = 20;
+
+// Chinese and Korean text read as Japanese turns into kanji taken at random, most of them
+// rare; Japanese text uses the common ones. Of the first kanji of a reading (GUESS_KANJI_SEEN),
+// more than one in this many being rare makes it no Japanese text.
+const unsigned long long RARE_KANJI_SHARE = 4;
+
+// The 1,000 most common kanji, by row and cell (scripts/make-common-kanji.py).
+const unsigned char COMMON_KANJI[] = {
+#include "common_kanji.inc"
+};
+
+int Common(int row, int cell) {
+    const int index = (row - 1) * 94 + (cell - 1);
+    return COMMON_KANJI[index >> 3] >> (index & 7) & 1;
+}
 
 // Whether JIS X 0208 assigns a character to row and cell (both 1-94): its 6,879 codes.
 int AssignedInJisX0208(int row, int cell) {
@@ -65,7 +82,11 @@ CharClass JisClass(int row, int cell, int eucRows) {
         if (row == 13 || (row >= 89 && row <= 92) || (eucRows && row >= 85)) return EXTENSION;
         return UNASSIGNED;
     }
-    if (row >= 16) return row <= 47 ? KANJI_LEVEL1 : KANJI_LEVEL2;
+    if (row >= 16) {
+        const int common = Common(row, cell);
+        if (row <= 47) return common ? KANJI_LEVEL1 : KANJI_LEVEL1_RARE;
+        return common ? KANJI_LEVEL2 : KANJI_LEVEL2_RARE;
+    }
     switch (row) {
     case 1: return PUNCTUATION;
     case 3: return ALPHANUMERIC;
@@ -92,7 +113,9 @@ const int HALF_WIDTH_WEIGHT_INDEX = HALF_WIDTH_KATAKANA;
 
 int IsKana(CharClass c) { return c == HIRAGANA || c == KATAKANA; }
 int IsOutside(CharClass c) { return c == JIS_X0212 || c == EXTENSION || c == UNASSIGNED; }
-int IsCommon(CharClass c) { return c == HIRAGANA || c == KATAKANA || c == PUNCTUATION || c == KANJI_LEVEL1; }
+int IsCommon(CharClass c) {
+    return c == HIRAGANA || c == KATAKANA || c == PUNCTUATION || c == KANJI_LEVEL1 || c == KANJI_LEVEL1_RARE;
+}
 
 }  // namespace
 
@@ -143,6 +166,7 @@ int FillTables(Tables *t) {
                 t->comesBack[direction][pair >> 3] |= (unsigned char)(1 << (pair & 7));
     for (int c = 0; c < CLASS_COUNT; c++) {
         const CharClass k = (CharClass)c;
+        t->rare[c] = c == KANJI_LEVEL1_RARE || c == KANJI_LEVEL2_RARE;
         t->increment[c] = (uint64_t)(WEIGHTS[c] + WEIGHT_BIAS) | (uint64_t)IsKana(k) << FIELD |
                           (uint64_t)IsOutside(k) << 2 * FIELD | (uint64_t)IsCommon(k) << 3 * FIELD |
                           (uint64_t)(c == HALF_WIDTH_WEIGHT_INDEX) << 4 * FIELD;
@@ -173,6 +197,8 @@ void Count(GuessReading *r, CharClass c) {
     r->outside += IsOutside(c);
     r->common += IsCommon(c);
     r->halfWidthKana += c == HALF_WIDTH_KATAKANA;
+    if (c == KANJI_LEVEL1 || c == KANJI_LEVEL2 || c == KANJI_LEVEL1_RARE || c == KANJI_LEVEL2_RARE)
+        NoteKanji(r, c == KANJI_LEVEL1_RARE || c == KANJI_LEVEL2_RARE);
 }
 
 void Drop(GuessReading *r) { r->valid = 0; }
@@ -181,9 +207,14 @@ void Drop(GuessReading *r) { r->valid = 0; }
 // E0-FC, second bytes 40-7E and 80-FC. F0-F9 is the user-defined area, FA-FC IBM's.
 void FeedSjis(GuessReading *r, unsigned char b, const Tables &t) {
     if (r->state == 0) {
+        if (r->afterHalfWidth) {
+            r->halfWidthBeforeLetter += b >= 0x40 && b <= 0x7E;
+            r->afterHalfWidth = 0;
+        }
         if (b < 0x80) return;
         if (b >= 0xA1 && b <= 0xDF) {
             Count(r, HALF_WIDTH_KATAKANA);
+            r->afterHalfWidth = 1;
         } else if (IsSjisLeadByte(b)) {
             r->pending[0] = b;
             r->state = 1;
@@ -288,7 +319,9 @@ void StartReading(GuessReading *r) {
 
 int Complete(const GuessReading &r) { return r.valid && r.state == 0; }
 
-int LooksJapanese(const GuessReading &r) { return r.kana > 0 && KANA_SHARE * r.kana >= r.characters; }
+int LooksJapanese(const GuessReading &r) {
+    return r.kana > 0 && KANA_SHARE * r.kana >= r.characters && RARE_KANJI_SHARE * r.rareKanji <= r.kanji;
+}
 
 int IsBinaryControl(unsigned char b) {
     // Text has TAB, LF, VT, FF, CR, BEL and BS (both in troff sources), SUB (an old
@@ -381,6 +414,10 @@ GuessedEncoding Encoding(const GuessState *s, unsigned long long *outside) {
     // bytes is taken for EUC-JP only when a third of its pairs or more are kana there.
     const int katakanaDoubt = s->katakanaRange == s->highBytes && Complete(s->sjis) && Complete(s->euc) &&
                               !(s->euc.kana >= 3 && 3 * s->euc.kana >= s->euc.characters);
+    // Two-byte UTF-8 (Latin, Greek, Cyrillic letters) can be made of such bytes alone too,
+    // as can half-width katakana in Shift_JIS.
+    const int utf8Doubt = best == UTF8 && s->katakanaRange == s->highBytes && Complete(s->sjis);
+    if (utf8Doubt) return GUESS_UNKNOWN;
     if (close == 0 && !(katakanaDoubt && best != UTF8)) {
         if (best != UTF8) *outside = readings[best]->outside;
         return names[best];
@@ -389,11 +426,62 @@ GuessedEncoding Encoding(const GuessState *s, unsigned long long *outside) {
     return GUESS_SJIS_OR_EUC;
 }
 
-// Whether the guard lets a conversion from Shift_JIS (direction 0) or EUC-JP take the file.
+// Kana that Japanese text does not have where they are, in a short text valid in the
+// encoding converted from (direction 0: Shift_JIS): a full-width katakana with none beside
+// it (nor the long vowel mark), as a Chinese character read as Japanese turns into; a
+// small kana (ぁぃぅぇぉゃゅょゎ and their katakana) after anything but kana.
+int OddKana(const unsigned char *text, size_t length, int direction) {
+    int last = 0;         // the row of the character before, 0 for any other
+    int lastIsLone = 0;   // it is a katakana with no katakana before it
+    for (size_t i = 0; i < length;) {
+        int row = 0, cell = 0;
+        const unsigned char b = text[i];
+        if (direction == SjisToEuc && IsSjisLeadByte(b) && b < 0xF0 && i + 1 < length) {
+            const unsigned char t = text[i + 1];
+            const int rowPair = b <= 0x9F ? b - 0x81 : b - 0xC1;
+            row = 2 * rowPair + 1 + (t >= 0x9F);
+            cell = t >= 0x9F ? t - 0x9E : t - 0x3F - (t >= 0x80);
+            i += 2;
+        } else if (direction != SjisToEuc && b >= 0xA1 && b <= 0xFE && i + 1 < length) {
+            row = b - 0xA0;
+            cell = text[i + 1] - 0xA0;
+            i += 2;
+        } else if (direction == SjisToEuc) {
+            i += IsSjisLeadByte(b) ? 2 : 1;  // the user-defined area and IBM's: no kana
+        } else {
+            i += b >= 0x8E ? 2 + (b == 0x8F) : 1;
+        }
+        const int kana = row == 4 || row == 5, katakana = row == 5 || (row == 1 && cell == 28);
+        const int small = kana && (cell == 1 || cell == 3 || cell == 5 || cell == 7 || cell == 9 || cell == 67 ||
+                                   cell == 69 || cell == 71 || cell == 78);
+        if (small && last != 4 && last != 5) return 1;
+        if (lastIsLone && !katakana) return 1;  // the katakana before had none on either side
+        lastIsLone = row == 5 && last != 5 && !(last == 1 && katakana);
+        last = katakana && row == 1 ? 5 : row;
+    }
+    return lastIsLone;
+}
+
+// Whether the guard lets a conversion from Shift_JIS (direction 0) or EUC-JP take the file:
+// the guess named that encoding, or the text is ASCII, or, when there is too little text
+// for the guess to name one, the text can only be that encoding (it is not the other one
+// nor UTF-8) and reads as Japanese there, or (Shift_JIS) is all half-width katakana.
+// "Shift_JIS or EUC-JP" alone is not enough: converted the wrong way, the text is spoilt.
 int Convertible(const GuessState *s, GuessedEncoding encoding, int direction) {
-    (void)s;
     const GuessedEncoding source = direction == SjisToEuc ? GUESS_SHIFT_JIS : GUESS_EUC_JP;
-    return encoding == GUESS_ASCII || encoding == source || encoding == GUESS_SJIS_OR_EUC;
+    if (encoding == GUESS_ASCII || encoding == source) return 1;
+    if (s->binary || s->escapeSequence) return 0;
+    const GuessReading &from = direction == SjisToEuc ? s->sjis : s->euc;
+    const GuessReading &to = direction == SjisToEuc ? s->euc : s->sjis;
+    if (!Complete(from) || Complete(to) || Complete(s->utf8) || s->offset > GUESS_SHORT_TEXT) return 0;
+    if (OddKana(s->start, (size_t)s->offset, direction)) return 0;
+    if (LooksJapanese(from)) return 1;
+    if (direction != SjisToEuc || from.characters == 0) return 0;
+    // Shift_JIS only: all kanji, and common ones (Chinese and Korean text has its first bytes
+    // from 0xA1 up, and reads as half-width katakana and rare kanji here); or all half-width
+    // katakana, never right before a letter.
+    if (from.kanji == from.characters && from.rareKanji == 0) return 1;
+    return from.halfWidthKana == from.characters && from.halfWidthBeforeLetter == 0;
 }
 
 
@@ -471,6 +559,10 @@ void GuessCheckDamage(GuessState *state, int direction) { state->damage.directio
 
 void GuessFeed(GuessState *s, const unsigned char *bytes, size_t length) {
     const Tables &t = TheTables();
+    if (s->offset < GUESS_SHORT_TEXT) {
+        const size_t room = GUESS_SHORT_TEXT - (size_t)s->offset;
+        memcpy(s->start + s->offset, bytes, length < room ? length : room);
+    }
     size_t i = 0;
     if (currentPath->kernel && length > GUESS_STEP) {
         const size_t steps = (length - 1) / GUESS_STEP;  // the byte after the last step is there

@@ -28,8 +28,22 @@ struct GuessReading {
     unsigned long long characters; // characters other than ASCII
     unsigned long long kana;       // of those, hiragana and katakana (not half-width)
     unsigned long long halfWidthKana; // half-width katakana (Shift_JIS, EUC-JP)
+    // Shift_JIS: half-width katakana right before a byte 0x40-0x7E, as Chinese, Korean and
+    // European text read as Shift_JIS has it (a first byte there, then a letter), and
+    // whether the last byte was half-width katakana.
+    unsigned long long halfWidthBeforeLetter;
+    int afterHalfWidth;
     unsigned long long common;     // hiragana, katakana, punctuation and first-level kanji
+    // Of the first GUESS_KANJI_SEEN kanji (Shift_JIS, EUC-JP): how many, and how many are
+    // not among the 1,000 most common.
+    unsigned kanji, rareKanji;
 };
+
+enum { GUESS_KANJI_SEEN = 64 };
+
+// A text of at most this many bytes is short: the guard may then convert it on what it
+// cannot be, and looks at its characters one by one for that.
+enum { GUESS_SHORT_TEXT = 1024 };
 
 // The characters a conversion in one direction would not bring back: those whose
 // converted bytes, converted back, are not the bytes they were. Characters here are what
@@ -54,6 +68,7 @@ struct GuessState {
     int escapeSequence;               // ESC $ or ESC (: ISO-2022-JP, another encoding
     unsigned char last;               // the previous byte
     GuessDamage damage;
+    unsigned char start[GUESS_SHORT_TEXT];  // the first bytes
 };
 
 struct GuessResult {

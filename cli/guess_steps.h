@@ -16,7 +16,7 @@ enum { GUESS_STEP = 64 };
 // The steps add up each character's counts in one 64-bit word, FIELD bits each: its weight
 // plus WEIGHT_BIAS (never negative), kana, outside, common, half-width. A step has at most
 // 32 pairs, whose sums fit.
-enum { FIELD = 12, WEIGHT_BIAS = 6, CLASS_COUNT = 12 };
+enum { FIELD = 12, WEIGHT_BIAS = 6, CLASS_COUNT = 14 };
 
 struct Tables {
     // The class of the pair (first << 8 | second) in Shift_JIS [0] and EUC-JP [1]. Only
@@ -26,7 +26,15 @@ struct Tables {
     // bytes that convert back into it, read as one character there.
     unsigned char comesBack[2][65536 / 8];
     uint64_t increment[CLASS_COUNT];  // by class, as above
+    unsigned char rare[CLASS_COUNT];  // the classes of kanji outside the 1,000 most common
 };
+
+// One more of a reading's first kanji.
+inline void NoteKanji(GuessReading *r, int rare) {
+    if (r->kanji >= GUESS_KANJI_SEEN) return;
+    r->kanji++;
+    r->rareKanji += rare;
+}
 
 const Tables &TheTables();
 

@@ -72,6 +72,10 @@ void ExpectSameReading(const GuessReading &plain, const GuessReading &other, con
     EXPECT_EQ(other.kana, plain.kana);
     EXPECT_EQ(other.halfWidthKana, plain.halfWidthKana);
     EXPECT_EQ(other.common, plain.common);
+    EXPECT_EQ(other.halfWidthBeforeLetter, plain.halfWidthBeforeLetter);
+    EXPECT_EQ(other.afterHalfWidth, plain.afterHalfWidth);
+    EXPECT_EQ(other.kanji, plain.kanji);
+    EXPECT_EQ(other.rareKanji, plain.rareKanji);
 }
 
 void ExpectSameGuess(const GuessState &plain, const GuessState &other) {
