@@ -6,8 +6,9 @@
 # Japanese text, each piece written as its own file in Shift_JIS with CR LF line ends and
 # in EUC-JP with LF (a character JIS X 0208 lacks is written as Windows' CP932 has it in the
 # first, as JIS X 0213 has it in the second, else as '?'): Debian's Japanese manual pages
-# (manpages-ja) as whole pages, their first five lines with Japanese text, and the first
-# such line alone (the pages also as shipped, in UTF-8); entries of the SKK dictionary
+# (manpages-ja) as whole pages, their first five lines with Japanese text, and their middle
+# such line alone (the first is nearly always the same heading, ".SH 名前"; the pages also
+# as shipped, in UTF-8); entries of the SKK dictionary
 # (skkdic) as one line each, the first word of an entry alone, and katakana words in
 # half-width katakana. Other languages, whose bytes can pass for Japanese: Chinese manual
 # pages (manpages-zh) in GBK and Big5, Korean ones (from login, passwd, man-db, psmisc,
@@ -44,9 +45,13 @@ for p in "${packages[@]}"; do
   fi
 done
 
-work=$(mktemp -d)
+# In memory where the system has a place for it: -i makes and removes a folder per file.
+base=${TMPDIR:-/tmp}
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then base=/dev/shm; fi
+work=$(mktemp -d -p "$base")
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/files"
+export XDG_CACHE_HOME=$work/cache  # kavoconv -i's private folders
 
 # One file per piece and encoding in files/; truth.txt: NAME SOURCE LENGTH ENCODING.
 python3 - "$work" "${packages[@]}" <<'PY'
@@ -90,14 +95,14 @@ def man_pages(package, language):
     prefix = f"/usr/share/man/{language}/"
     return [p for p in files[package] if p.startswith(prefix) and p.endswith(".gz")]
 
-# Japanese manual pages: whole, five lines, one line.
+# Japanese manual pages: whole, the first five lines with Japanese text, the middle one.
 for n, page in enumerate(man_pages("manpages-ja", "ja")):
     text = gzip.open(page).read().decode("utf-8", errors="replace")
     lines = [l for l in text.split("\n") if high(l)]
     japanese(f"man-ja-{n:04d}.page", "man-ja", "page", text, utf8=True)
     if lines:
         japanese(f"man-ja-{n:04d}.lines", "man-ja", "lines", "".join(l + "\n" for l in lines[:5]), utf8=True)
-        japanese(f"man-ja-{n:04d}.line", "man-ja", "line", lines[0] + "\n", utf8=True)
+        japanese(f"man-ja-{n:04d}.line", "man-ja", "line", lines[len(lines) // 2] + "\n", utf8=True)
 
 # The SKK dictionary (EUC-JP): every 300th entry as a line, its first word alone, and every
 # 50th katakana word among the words in half-width katakana. (scripts/make-common-kanji.py
