@@ -167,6 +167,7 @@ int FillTables(Tables *t) {
     for (int c = 0; c < CLASS_COUNT; c++) {
         const CharClass k = (CharClass)c;
         t->rare[c] = c == KANJI_LEVEL1_RARE || c == KANJI_LEVEL2_RARE;
+        t->kanji[c] = t->rare[c] || c == KANJI_LEVEL1 || c == KANJI_LEVEL2;
         t->increment[c] = (uint64_t)(WEIGHTS[c] + WEIGHT_BIAS) | (uint64_t)IsKana(k) << FIELD |
                           (uint64_t)IsOutside(k) << 2 * FIELD | (uint64_t)IsCommon(k) << 3 * FIELD |
                           (uint64_t)(c == HALF_WIDTH_WEIGHT_INDEX) << 4 * FIELD;

@@ -27,6 +27,7 @@ struct Tables {
     unsigned char comesBack[2][65536 / 8];
     uint64_t increment[CLASS_COUNT];  // by class, as above
     unsigned char rare[CLASS_COUNT];  // the classes of kanji outside the 1,000 most common
+    unsigned char kanji[CLASS_COUNT]; // the classes of kanji
 };
 
 // One more of a reading's first kanji.
