@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -19,17 +21,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::vector<unsigned char> ReadWhole(const char *path) {
-    std::vector<unsigned char> data;
-    FILE *f = fopen(path, "rb");
-    if (!f) {
-        perror(path);
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        fprintf(stderr, "%s: cannot be read\n", path);
         exit(2);
     }
-    unsigned char block[1 << 16];
-    size_t got;
-    while ((got = fread(block, 1, sizeof block, f)) > 0) data.insert(data.end(), block, block + got);
-    fclose(f);
-    return data;
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 double GuessSeconds(const std::vector<unsigned char> &text, int direction, GuessResult *result) {
