@@ -148,8 +148,8 @@ for package, language, codec in (("manpages-zh", "zh_CN", "gbk"), ("manpages-zh"
             other(f"{source}-{package}-{n:04d}.line", source, "line", lines[0] + "\n", codec)
 words = [l.split("/")[0] for l in open([f for f in files["hunspell-ko"] if f.endswith("/ko.dic")][0],
                                        encoding="utf-8").read().split("\n")[1:] if l and high(l)]
-for n, word in enumerate(words[::400]):
-    other(f"ko-cp949-word-{n:05d}.word", "ko-cp949", "word", word + "\n", "cp949")
+for n, word in enumerate(words[::400]):  # stored as decomposed jamo
+    other(f"ko-cp949-word-{n:05d}.word", "ko-cp949", "word", unicodedata.normalize("NFC", word) + "\n", "cp949")
 PY
 
 cd "$work"
@@ -343,11 +343,11 @@ for direction, source_encoding in (("e", "sjis"), ("s", "euc")):
 for (kind, length), row in sorted(rows.items(), key=lambda r: (r[0][0], list(LENGTHS).index(r[0][1]))):
     print(f"| {kind}, {LENGTHS[length]} | {row['files']} | {row['right']} | {row['left']} | {row['lossy']} | "
           f"{row['damaged']} |")
-for label, lengths in (("one line or one word", ("line", "word")), ("all lengths", tuple(LENGTHS))):
+print("\n| Lossless Japanese files to convert | Files | left unconverted |\n|---|---:|---:|")
+for label, lengths in [(LENGTHS[l], (l,)) for l in LENGTHS] + [("all", tuple(LENGTHS))]:
     right = sum(r["right"] for (k, l), r in rows.items() if l in lengths)
     left = sum(r["left"] for (k, l), r in rows.items() if l in lengths)
-    print(f"\nLossless Japanese files to convert, {label}: {left} of {right + left} left unconverted "
-          f"({100 * left / max(1, right + left):.1f} %).", end="")
+    print(f"| {label} | {right + left} | {left} ({100 * left / max(1, right + left):.1f} %) |")
 print(f"\nkavoconv -g named a wrong encoding {kavoconv_wrong} times; kavoconv -i damaged {guard_damaged} files.")
 sys.exit(1 if kavoconv_wrong or guard_damaged else 0)
 PY
