@@ -10,15 +10,21 @@
 
 #include <string.h>
 
+#include "guess_steps.h"
+#include "program_state.h"
+#include "transcode_rules.h"
+
 namespace {
 
+// The kanji of either level come in two classes: among the 1,000 most common, and rare.
 enum CharClass {
     HIRAGANA, KATAKANA, PUNCTUATION, KANJI_LEVEL1, ALPHANUMERIC, SYMBOL, KANJI_LEVEL2,
-    HALF_WIDTH_KATAKANA, JIS_X0212, EXTENSION, UNASSIGNED, OTHER_CHARACTER
+    HALF_WIDTH_KATAKANA, JIS_X0212, EXTENSION, UNASSIGNED, OTHER_CHARACTER, KANJI_LEVEL1_RARE, KANJI_LEVEL2_RARE
 };
+static_assert(KANJI_LEVEL2_RARE + 1 == kavo_guess::CLASS_COUNT, "CLASS_COUNT is the number of classes");
 
 // Scores by class, in the order above.
-const int WEIGHTS[] = {4, 3, 3, 3, 1, 0, 0, 0, 0, -2, -6, 1};
+const int WEIGHTS[] = {4, 3, 3, 3, 1, 0, 0, 0, 0, -2, -6, 1, 3, 0};
 
 // Each byte after the first of a UTF-8 sequence also counts this much: text in another
 // encoding seldom forms valid sequences, and longer ones still more seldom.
@@ -33,6 +39,21 @@ const long long MINIMUM_SCORE = 12;
 // EUC-JP kanji, is. A Shift_JIS or EUC-JP reading with fewer than one character in this
 // many being kana is not taken for Japanese.
 const unsigned long long KANA_SHARE = 20;
+
+// Chinese and Korean text read as Japanese turns into kanji taken at random, most of them
+// rare; Japanese text uses the common ones. Of the first kanji of a reading (GUESS_KANJI_SEEN),
+// more than one in this many being rare makes it no Japanese text.
+const unsigned long long RARE_KANJI_SHARE = 4;
+
+// The 1,000 most common kanji, by row and cell (scripts/make-common-kanji.py).
+const unsigned char COMMON_KANJI[] = {
+#include "common_kanji.inc"
+};
+
+int Common(int row, int cell) {
+    const int index = (row - 1) * 94 + (cell - 1);
+    return COMMON_KANJI[index >> 3] >> (index & 7) & 1;
+}
 
 // Whether JIS X 0208 assigns a character to row and cell (both 1-94): its 6,879 codes.
 int AssignedInJisX0208(int row, int cell) {
@@ -61,7 +82,11 @@ CharClass JisClass(int row, int cell, int eucRows) {
         if (row == 13 || (row >= 89 && row <= 92) || (eucRows && row >= 85)) return EXTENSION;
         return UNASSIGNED;
     }
-    if (row >= 16) return row <= 47 ? KANJI_LEVEL1 : KANJI_LEVEL2;
+    if (row >= 16) {
+        const int common = Common(row, cell);
+        if (row <= 47) return common ? KANJI_LEVEL1 : KANJI_LEVEL1_RARE;
+        return common ? KANJI_LEVEL2 : KANJI_LEVEL2_RARE;
+    }
     switch (row) {
     case 1: return PUNCTUATION;
     case 3: return ALPHANUMERIC;
@@ -71,19 +96,6 @@ CharClass JisClass(int row, int cell, int eucRows) {
     }
 }
 
-// JisClass of every row and cell, for Shift_JIS [0] and EUC-JP [1]: the guess looks up
-// one per character.
-unsigned char jisClasses[2][94][94];
-
-void FillJisClasses() {
-    if (jisClasses[0][0][0] == PUNCTUATION) return;  // filled already
-    for (int euc = 0; euc < 2; euc++)
-        for (int row = 1; row <= 94; row++)
-            for (int cell = 1; cell <= 94; cell++)
-                jisClasses[euc][row - 1][cell - 1] = (unsigned char)JisClass(row, cell, euc);
-}
-
-CharClass ClassOf(int euc, int row, int cell) { return (CharClass)jisClasses[euc][row - 1][cell - 1]; }
 
 CharClass UnicodeClass(unsigned long c) {
     if (c >= 0x3041 && c <= 0x309F) return HIRAGANA;
@@ -96,23 +108,115 @@ CharClass UnicodeClass(unsigned long c) {
     return OTHER_CHARACTER;
 }
 
+// What one character adds to a reading, by class.
+const int HALF_WIDTH_WEIGHT_INDEX = HALF_WIDTH_KATAKANA;
+
+int IsKana(CharClass c) { return c == HIRAGANA || c == KATAKANA; }
+int IsOutside(CharClass c) { return c == JIS_X0212 || c == EXTENSION || c == UNASSIGNED; }
+int IsCommon(CharClass c) {
+    return c == HIRAGANA || c == KATAKANA || c == PUNCTUATION || c == KANJI_LEVEL1 || c == KANJI_LEVEL1_RARE;
+}
+
+}  // namespace
+
+namespace kavo_guess {
+
+int PairComesBack(int direction, unsigned char first, unsigned char second) {
+    unsigned char there[2], back[2];
+    if (direction == SjisToEuc) {
+        if (!IsSjisLeadByte(first)) return 0;
+        SjisPairToEuc(first, second, there);
+        if (!IsEucLeadByte(there[0])) return 0;  // read back as ASCII, or as the katakana prefix
+        EucPairToSjis(there[0], there[1], back);
+    } else {
+        if (first < 0x80) return 0;
+        if (first == EUC_KANA_PREFIX) return IsSjisKanaByte(second);  // written alone, and prefixed again
+        EucPairToSjis(first, second, there);
+        if (!IsSjisLeadByte(there[0])) return 0;  // ASCII, half-width katakana or dropped there
+        SjisPairToEuc(there[0], there[1], back);
+    }
+    return back[0] == first && back[1] == second;
+}
+
+int FillTables(Tables *t) {
+    memset(t, 0, sizeof *t);
+    for (int first = 0x80; first <= 0xFF; first++) {
+        for (int second = 0x40; second <= 0xFE; second++) {
+            const int pair = first << 8 | second;
+            if (IsSjisLeadByte((unsigned char)first) && second != 0x7F && second <= 0xFC) {
+                CharClass c = EXTENSION;  // from 0xF0: the user-defined area and IBM's
+                if (first < 0xF0) {
+                    const int rowPair = first <= 0x9F ? first - 0x81 : first - 0xC1;
+                    if (second >= 0x9F)
+                        c = JisClass(2 * rowPair + 2, second - 0x9E, 0);
+                    else
+                        c = JisClass(2 * rowPair + 1, second - 0x3F - (second >= 0x80), 0);
+                }
+                t->pairClass[0][pair] = (unsigned char)c;
+            }
+            if (first >= 0xA1 && first <= 0xFE && second >= 0xA1)
+                t->pairClass[1][pair] = (unsigned char)JisClass(first - 0xA0, second - 0xA0, 1);
+            if (first == EUC_KANA_PREFIX && second >= 0xA1 && second <= 0xDF)
+                t->pairClass[1][pair] = HALF_WIDTH_KATAKANA;
+        }
+    }
+    for (int direction = 0; direction < 2; direction++)
+        for (int pair = 0; pair < 65536; pair++)
+            if (PairComesBack(direction, (unsigned char)(pair >> 8), (unsigned char)pair))
+                t->comesBack[direction][pair >> 3] |= (unsigned char)(1 << (pair & 7));
+    for (int c = 0; c < CLASS_COUNT; c++) {
+        const CharClass k = (CharClass)c;
+        t->rare[c] = c == KANJI_LEVEL1_RARE || c == KANJI_LEVEL2_RARE;
+        t->kanji[c] = t->rare[c] || c == KANJI_LEVEL1 || c == KANJI_LEVEL2;
+        t->increment[c] = (uint64_t)(WEIGHTS[c] + WEIGHT_BIAS) | (uint64_t)IsKana(k) << FIELD |
+                          (uint64_t)IsOutside(k) << 2 * FIELD | (uint64_t)IsCommon(k) << 3 * FIELD |
+                          (uint64_t)(c == HALF_WIDTH_WEIGHT_INDEX) << 4 * FIELD;
+    }
+    return 1;
+}
+
+constexpr SplatTable MakeSplat() {
+    SplatTable table = {};
+    for (int v = 0; v < 256; v++)
+        for (unsigned char &b : table.rows[v].bytes) b = (unsigned char)v;
+    return table;
+}
+
+extern const SplatTable GUESS_SPLAT = MakeSplat();
+
+const Tables &TheTables() {
+    static Tables tables;
+    static const int filled = FillTables(&tables);
+    (void)filled;
+    return tables;
+}
+
 void Count(GuessReading *r, CharClass c) {
     r->score += WEIGHTS[c];
     r->characters++;
-    if (c == HIRAGANA || c == KATAKANA) r->kana++;
-    if (c == JIS_X0212 || c == EXTENSION || c == UNASSIGNED) r->outside++;
+    r->kana += IsKana(c);
+    r->outside += IsOutside(c);
+    r->common += IsCommon(c);
+    r->halfWidthKana += c == HALF_WIDTH_KATAKANA;
+    if (c == KANJI_LEVEL1 || c == KANJI_LEVEL2 || c == KANJI_LEVEL1_RARE || c == KANJI_LEVEL2_RARE)
+        NoteKanji(r, c == KANJI_LEVEL1_RARE || c == KANJI_LEVEL2_RARE);
 }
 
 void Drop(GuessReading *r) { r->valid = 0; }
 
 // Shift_JIS: single bytes 00-7F and A1-DF (half-width katakana); first bytes 81-9F and
 // E0-FC, second bytes 40-7E and 80-FC. F0-F9 is the user-defined area, FA-FC IBM's.
-void FeedSjis(GuessReading *r, unsigned char b) {
+void FeedSjis(GuessReading *r, unsigned char b, const Tables &t) {
     if (r->state == 0) {
+        if (r->afterHalfWidth) {
+            r->halfWidthBeforeLetter += b >= 0x40 && b <= 0x7E;
+            r->afterHalfWidth = 0;
+        }
         if (b < 0x80) return;
         if (b >= 0xA1 && b <= 0xDF) {
             Count(r, HALF_WIDTH_KATAKANA);
-        } else if ((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)) {
+            r->afterHalfWidth = 1;
+        } else if (IsSjisLeadByte(b)) {
             r->pending[0] = b;
             r->state = 1;
         } else {
@@ -125,21 +229,12 @@ void FeedSjis(GuessReading *r, unsigned char b) {
         Drop(r);
         return;
     }
-    const unsigned char lead = r->pending[0];
-    if (lead >= 0xF0) {
-        Count(r, EXTENSION);
-        return;
-    }
-    const int rowPair = lead <= 0x9F ? lead - 0x81 : lead - 0xC1;
-    if (b >= 0x9F)
-        Count(r, ClassOf(0, 2 * rowPair + 2, b - 0x9E));
-    else
-        Count(r, ClassOf(0, 2 * rowPair + 1, b - 0x3F - (b >= 0x80)));
+    Count(r, (CharClass)t.pairClass[0][r->pending[0] << 8 | b]);
 }
 
 // EUC-JP: A1-FE pairs (JIS X 0208 and its empty rows), 8E with A1-DF (half-width
 // katakana), 8F with two bytes A1-FE (JIS X 0212).
-void FeedEuc(GuessReading *r, unsigned char b) {
+void FeedEuc(GuessReading *r, unsigned char b, const Tables &t) {
     const int inRange = b >= 0xA1 && b <= 0xFE;
     if (r->state == 0) {
         if (b < 0x80) return;
@@ -160,12 +255,10 @@ void FeedEuc(GuessReading *r, unsigned char b) {
         return;
     }
     r->state = 0;
-    if (r->pending[0] == 0x8E)
-        Count(r, HALF_WIDTH_KATAKANA);
-    else if (r->pending[0] == 0x8F)
+    if (r->pending[0] == 0x8F)
         Count(r, JIS_X0212);
     else
-        Count(r, ClassOf(1, r->pending[0] - 0xA0, b - 0xA0));
+        Count(r, (CharClass)t.pairClass[1][r->pending[0] << 8 | b]);
 }
 
 // UTF-8 as its standard has it: no overlong forms, no surrogates, nothing past U+10FFFF.
@@ -207,6 +300,19 @@ void FeedUtf8(GuessReading *r, unsigned char b) {
     Count(r, UnicodeClass(c));
 }
 
+void NoteDamage(GuessDamage *d, unsigned long long offset, unsigned long long line) {
+    if (d->characters++ == 0) {
+        d->firstOffset = offset;
+        d->firstLine = line;
+    }
+}
+
+}  // namespace kavo_guess
+
+using namespace kavo_guess;
+
+namespace {
+
 void StartReading(GuessReading *r) {
     memset(r, 0, sizeof *r);
     r->valid = 1;
@@ -214,7 +320,9 @@ void StartReading(GuessReading *r) {
 
 int Complete(const GuessReading &r) { return r.valid && r.state == 0; }
 
-int LooksJapanese(const GuessReading &r) { return r.kana > 0 && KANA_SHARE * r.kana >= r.characters; }
+int LooksJapanese(const GuessReading &r) {
+    return r.kana > 0 && KANA_SHARE * r.kana >= r.characters && RARE_KANJI_SHARE * r.rareKanji <= r.kanji;
+}
 
 int IsBinaryControl(unsigned char b) {
     // Text has TAB, LF, VT, FF, CR, BEL and BS (both in troff sources), SUB (an old
@@ -222,17 +330,22 @@ int IsBinaryControl(unsigned char b) {
     return b < 0x20 && !(b >= 0x07 && b <= 0x0D) && b != 0x1A && b != 0x1B;
 }
 
-}  // namespace
-
-void GuessStart(GuessState *state) {
-    FillJisClasses();
-    memset(state, 0, sizeof *state);
-    StartReading(&state->sjis);
-    StartReading(&state->euc);
-    StartReading(&state->utf8);
+// A byte at a time: what the conversion takes as one character, and whether it comes back.
+void FeedDamage(GuessState *s, unsigned char b, const Tables &t) {
+    GuessDamage *d = &s->damage;
+    if (d->pending) {
+        d->pending = 0;
+        if (!ComesBack(t, d->direction, d->lead, b)) NoteDamage(d, d->leadOffset, LineNow(s));  // the lead's line
+        return;
+    }
+    if (d->direction == SjisToEuc ? IsSjisLeadByte(b) : b >= 0x80) {
+        d->pending = 1;
+        d->lead = b;
+        d->leadOffset = s->offset;
+    } else if (d->direction == SjisToEuc && IsSjisDroppedByte(b)) {
+        NoteDamage(d, s->offset, LineNow(s));  // written as nothing
+    }
 }
-
-namespace {
 
 // An ASCII byte: only line ends, controls and escape sequences matter.
 void NoteAscii(GuessState *s, unsigned char b) {
@@ -253,43 +366,27 @@ void NoteAscii(GuessState *s, unsigned char b) {
     s->last = b;
 }
 
-}  // namespace
-
-void GuessFeed(GuessState *s, const unsigned char *bytes, size_t length) {
-    for (size_t i = 0; i < length; i++) {
-        const unsigned char b = bytes[i];
-        if (b >= 0x20 && b < 0x80 && b != '$' && b != '(' && s->sjis.state == 0 && s->euc.state == 0 &&
-            s->utf8.state == 0) {
-            s->last = b;  // a printable ASCII byte between characters: nothing to note
-            continue;
-        }
-        if (b < 0x80) {
-            NoteAscii(s, b);
-            // Between characters an ASCII byte is ASCII in every reading.
-            if (s->sjis.state == 0 && s->euc.state == 0 && s->utf8.state == 0) continue;
-        } else {
-            s->highBytes++;
-            if (b >= 0xA1 && b <= 0xDF) s->katakanaRange++;
-            s->last = b;
-        }
-        if (s->sjis.valid) FeedSjis(&s->sjis, b);
-        if (s->euc.valid) FeedEuc(&s->euc, b);
-        if (s->utf8.valid) FeedUtf8(&s->utf8, b);
+// The plain path: everything a byte at a time.
+void FeedByte(GuessState *s, unsigned char b, const Tables &t) {
+    if (s->damage.direction >= 0) FeedDamage(s, b, t);
+    if (b < 0x80) {
+        NoteAscii(s, b);
+    } else {
+        s->highBytes++;
+        if (b >= 0xA1 && b <= 0xDF) s->katakanaRange++;
+        s->last = b;
     }
+    if (s->sjis.valid) FeedSjis(&s->sjis, b, t);
+    if (s->euc.valid) FeedEuc(&s->euc, b, t);
+    if (s->utf8.valid) FeedUtf8(&s->utf8, b);
+    s->offset++;
 }
 
-void GuessFinish(const GuessState *s, GuessResult *result) {
-    const int kinds = (s->crlf > 0) + (s->lf > 0) + (s->cr > 0);
-    result->lineEnds = kinds > 1 ? ENDS_MIXED : s->crlf ? ENDS_CRLF : s->lf ? ENDS_LF : s->cr ? ENDS_CR : ENDS_NONE;
-    result->outside = 0;
-    if (s->binary || s->escapeSequence) {
-        result->encoding = GUESS_UNKNOWN;
-        return;
-    }
-    if (s->highBytes == 0) {
-        result->encoding = GUESS_ASCII;
-        return;
-    }
+// The encoding the text reads as, and for Shift_JIS and EUC-JP its characters outside JIS X 0208.
+GuessedEncoding Encoding(const GuessState *s, unsigned long long *outside) {
+
+    if (s->binary || s->escapeSequence) return GUESS_UNKNOWN;
+    if (s->highBytes == 0) return GUESS_ASCII;
     const GuessReading *readings[] = {&s->sjis, &s->euc, &s->utf8};
     const GuessedEncoding names[] = {GUESS_SHIFT_JIS, GUESS_EUC_JP, GUESS_UTF8};
     enum { UTF8 = 2 };
@@ -301,10 +398,7 @@ void GuessFinish(const GuessState *s, GuessResult *result) {
         if (candidate[i] && (best < 0 || readings[i]->score > readings[best]->score)) best = i;
     }
     // Nothing that reads as Japanese text (or as UTF-8): another encoding, or too little.
-    if (best < 0 || readings[best]->score < MINIMUM_SCORE) {
-        result->encoding = GUESS_UNKNOWN;
-        return;
-    }
+    if (best < 0 || readings[best]->score < MINIMUM_SCORE) return GUESS_UNKNOWN;
     // Any valid reading near the best is a doubt, but between Shift_JIS and EUC-JP only
     // one that has kana rivals one that has.
     int close = 0, utf8Close = 0;
@@ -321,13 +415,182 @@ void GuessFinish(const GuessState *s, GuessResult *result) {
     // bytes is taken for EUC-JP only when a third of its pairs or more are kana there.
     const int katakanaDoubt = s->katakanaRange == s->highBytes && Complete(s->sjis) && Complete(s->euc) &&
                               !(s->euc.kana >= 3 && 3 * s->euc.kana >= s->euc.characters);
+    // Two-byte UTF-8 (Latin, Greek, Cyrillic letters) can be made of such bytes alone too,
+    // as can half-width katakana in Shift_JIS.
+    const int utf8Doubt = best == UTF8 && s->katakanaRange == s->highBytes && Complete(s->sjis);
+    if (utf8Doubt) return GUESS_UNKNOWN;
     if (close == 0 && !(katakanaDoubt && best != UTF8)) {
-        result->encoding = names[best];
-        if (best != UTF8) result->outside = readings[best]->outside;
-    } else if (utf8Close || best == UTF8) {
-        result->encoding = GUESS_UNKNOWN;  // UTF-8 or a legacy encoding: too little to tell
-    } else {
-        result->encoding = GUESS_SJIS_OR_EUC;
+        if (best != UTF8) *outside = readings[best]->outside;
+        return names[best];
+    }
+    if (utf8Close || best == UTF8) return GUESS_UNKNOWN;  // UTF-8 or a legacy encoding: too little to tell
+    return GUESS_SJIS_OR_EUC;
+}
+
+// Kana that Japanese text does not have where they are, in a short text valid in the
+// encoding converted from (direction 0: Shift_JIS): a full-width katakana with none beside
+// it (nor the long vowel mark), as a Chinese character read as Japanese turns into; a
+// small kana (ぁぃぅぇぉゃゅょゎ and their katakana) after anything but kana.
+int OddKana(const unsigned char *text, size_t length, int direction) {
+    int last = 0;         // the row of the character before, 0 for any other
+    int lastIsLone = 0;   // it is a katakana with no katakana before it
+    for (size_t i = 0; i < length;) {
+        int row = 0, cell = 0;
+        const unsigned char b = text[i];
+        if (direction == SjisToEuc && IsSjisLeadByte(b) && b < 0xF0 && i + 1 < length) {
+            const unsigned char t = text[i + 1];
+            const int rowPair = b <= 0x9F ? b - 0x81 : b - 0xC1;
+            row = 2 * rowPair + 1 + (t >= 0x9F);
+            cell = t >= 0x9F ? t - 0x9E : t - 0x3F - (t >= 0x80);
+            i += 2;
+        } else if (direction != SjisToEuc && b >= 0xA1 && b <= 0xFE && i + 1 < length) {
+            row = b - 0xA0;
+            cell = text[i + 1] - 0xA0;
+            i += 2;
+        } else if (direction == SjisToEuc) {
+            i += IsSjisLeadByte(b) ? 2 : 1;  // the user-defined area and IBM's: no kana
+        } else {
+            i += b >= 0x8E ? 2 + (b == 0x8F) : 1;
+        }
+        const int kana = row == 4 || row == 5, katakana = row == 5 || (row == 1 && cell == 28);
+        const int small = kana && (cell == 1 || cell == 3 || cell == 5 || cell == 7 || cell == 9 || cell == 67 ||
+                                   cell == 69 || cell == 71 || cell == 78);
+        if (small && last != 4 && last != 5) return 1;
+        if (lastIsLone && !katakana) return 1;  // the katakana before had none on either side
+        lastIsLone = row == 5 && last != 5 && !(last == 1 && katakana);
+        last = katakana && row == 1 ? 5 : row;
+    }
+    return lastIsLone;
+}
+
+// Whether the guard lets a conversion from Shift_JIS (direction 0) or EUC-JP take the file:
+// the guess named that encoding, or the text is ASCII, or, when there is too little text
+// for the guess to name one, the text can only be that encoding (it is not the other one
+// nor UTF-8) and reads as Japanese there, or (Shift_JIS) is all half-width katakana.
+// "Shift_JIS or EUC-JP" alone is not enough: converted the wrong way, the text is spoilt.
+int Convertible(const GuessState *s, GuessedEncoding encoding, int direction) {
+    const GuessedEncoding source = direction == SjisToEuc ? GUESS_SHIFT_JIS : GUESS_EUC_JP;
+    if (encoding == GUESS_ASCII || encoding == source) return 1;
+    if (s->binary || s->escapeSequence) return 0;
+    const GuessReading &from = direction == SjisToEuc ? s->sjis : s->euc;
+    const GuessReading &to = direction == SjisToEuc ? s->euc : s->sjis;
+    if (!Complete(from) || Complete(to) || Complete(s->utf8) || s->offset > GUESS_SHORT_TEXT) return 0;
+    if (OddKana(s->start, (size_t)s->offset, direction)) return 0;
+    if (LooksJapanese(from)) return 1;
+    if (direction != SjisToEuc || from.characters == 0) return 0;
+    // Shift_JIS only: all kanji, and common ones (Chinese and Korean text has its first bytes
+    // from 0xA1 up, and reads as half-width katakana and rare kanji here); or all half-width
+    // katakana, never right before a letter.
+    if (from.kanji == from.characters && from.rareKanji == 0) return 1;
+    return from.halfWidthKana == from.characters && from.halfWidthBeforeLetter == 0;
+}
+
+
+
+struct Path {
+    const char *name;
+    StepKernel kernel;  // null: a byte at a time
+    int (*supported)(void);
+};
+
+int Always(void) { return 1; }
+
+#if defined(__i386__) || defined(__x86_64__)
+int HasSse2(void) {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("sse2");
+}
+#endif
+#if defined(__x86_64__)
+int HasAvx2(void) {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
+           __builtin_cpu_supports("popcnt");
+}
+#endif
+
+const Path PATHS[] = {
+    {"plain", nullptr, Always},
+#if defined(__i386__) || defined(__x86_64__)
+    {"sse2", StepsSse2, HasSse2},
+#endif
+#if defined(__x86_64__)
+    {"avx2", StepsAvx2, HasAvx2},
+#endif
+};
+static_assert(sizeof PATHS / sizeof PATHS[0] <= GUESS_MAX_PATHS, "GUESS_MAX_PATHS is too small");
+
+const Path *BestPath(void) {
+    const Path *best = &PATHS[0];
+    for (const Path &path : PATHS)
+        if (path.supported()) best = &path;
+    return best;
+}
+
+const Path *currentPath = BestPath();
+
+}  // namespace
+
+int GuessPaths(const char *names[GUESS_MAX_PATHS]) {
+    int count = 0;
+    for (const Path &path : PATHS)
+        if (path.supported()) names[count++] = path.name;
+    return count;
+}
+
+int GuessSelectPath(const char *name) {
+    for (const Path &path : PATHS) {
+        if (strcmp(path.name, name) != 0 || !path.supported()) continue;
+        currentPath = &path;
+        return 1;
+    }
+    return 0;
+}
+
+void GuessStart(GuessState *state) {
+    TheTables();
+    memset(state, 0, sizeof *state);
+    StartReading(&state->sjis);
+    StartReading(&state->euc);
+    StartReading(&state->utf8);
+    state->damage.direction = -1;
+}
+
+void GuessCheckDamage(GuessState *state, int direction) { state->damage.direction = direction == SjisToEuc ? 0 : 1; }
+
+void GuessFeed(GuessState *s, const unsigned char *bytes, size_t length) {
+    const Tables &t = TheTables();
+    if (s->offset < GUESS_SHORT_TEXT) {
+        const size_t room = GUESS_SHORT_TEXT - (size_t)s->offset;
+        memcpy(s->start + s->offset, bytes, length < room ? length : room);
+    }
+    size_t i = 0;
+    if (currentPath->kernel && length > GUESS_STEP) {
+        const size_t steps = (length - 1) / GUESS_STEP;  // the byte after the last step is there
+        currentPath->kernel(s, bytes, steps, t);
+        i = steps * GUESS_STEP;
+    }
+    for (; i < length; i++) FeedByte(s, bytes[i], t);
+}
+
+void GuessFinish(const GuessState *s, GuessResult *result) {
+    const int kinds = (s->crlf > 0) + (s->lf > 0) + (s->cr > 0);
+    result->lineEnds = kinds > 1 ? ENDS_MIXED : s->crlf ? ENDS_CRLF : s->lf ? ENDS_LF : s->cr ? ENDS_CR : ENDS_NONE;
+    result->outside = 0;
+    result->encoding = Encoding(s, &result->outside);
+    for (int direction = 0; direction < 2; direction++)
+        result->convertible[direction] = Convertible(s, result->encoding, direction);
+    // A first byte at the very end is written as it is; towards Shift_JIS it comes back
+    // only when it is a first byte there too.
+    const GuessDamage &d = s->damage;
+    result->damaged = d.characters;
+    result->firstDamageOffset = d.firstOffset;
+    result->firstDamageLine = d.firstLine;
+    if (d.direction >= 0 && d.pending && d.direction != SjisToEuc && !IsSjisLeadByte(d.lead)) {
+        if (result->damaged++ == 0) {
+            result->firstDamageOffset = d.leadOffset;
+            result->firstDamageLine = LineNow(s);
+        }
     }
 }
 

@@ -57,9 +57,12 @@ const char HELP_TEXT[] = N_(
     "one during it waits until the copy is done. If the copy fails, Temp.dat is\n"
     "kept and the message gives its path. Two kavoconv runs on one file take turns.\n"
     "\n"
-    "With -i, each FILE is guessed first, as -g does: a file that looks like the\n"
-    "target encoding, UTF-8, or unknown is left untouched and reported as skipped;\n"
-    "ASCII and 'Shift_JIS or EUC-JP' files are converted. -f converts them all.\n"
+    "With -i, each FILE is guessed first, as -g does, and converted only when it\n"
+    "reads as the encoding converted from (or ASCII) and every character would\n"
+    "convert back to the same bytes; other files are left untouched and reported\n"
+    "as skipped, with what was guessed or how many characters would be damaged.\n"
+    "A short file the guess cannot name is converted when it cannot be the target\n"
+    "encoding nor UTF-8 and reads as Japanese. -f converts them all.\n"
     "Only regular files are converted in place or guessed. A failure on one FILE\n"
     "is reported and the others go on.\n"
     "\n"
@@ -215,9 +218,22 @@ const char *WorkRoot(PlatformFailure *failure, const char **tried) {
     return made ? root : nullptr;
 }
 
-// Guesses the file at path (null: standard input). Returns 0 after reporting why when it
-// cannot be read. Only a regular file is read by name: a device or a pipe may never end.
-int GuessFile(const char *path, GuessResult *result, FileReport *report) {
+// The guard's messages: a file the guess takes for what it is not to convert from, and a
+// file whose conversion would not come back to its bytes.
+const char SKIPPED_GUESSED[] = N_("skipped, guessed %s");
+const char SKIPPED_DAMAGE_ONE[] = N_("skipped, converting would damage 1 character (line %llu, byte offset %llu)");
+const char SKIPPED_DAMAGE[] =
+    N_("skipped, converting would damage %llu characters (the first on line %llu, byte offset %llu)");
+
+void GuessBytes(const unsigned char *bytes, unsigned long count, void *context) {
+    GuessFeed(static_cast<GuessState *>(context), bytes, count);
+}
+
+// Guesses the file at path (null: standard input), reading it in place where the system
+// can. With a direction (not -1) the guess also counts what a conversion in that direction
+// would damage. Returns 0 after reporting why when the file cannot be read; else the bytes
+// read are in *read. Only a regular file is read by name: a device or a pipe may never end.
+int GuessFile(const char *path, int direction, GuessResult *result, unsigned long long *read, FileReport *report) {
     static unsigned char block[64 * 1024];
     PlatformFile file;
     PlatformFileStamp regular;
@@ -230,9 +246,21 @@ int GuessFile(const char *path, GuessResult *result, FileReport *report) {
     }
     GuessState state;
     GuessStart(&state);
+    if (direction >= 0) GuessCheckDamage(&state, direction);
     unsigned long got;
-    int ok;
-    while ((ok = PlatformRead(file, block, sizeof block, &got)) != 0 && got > 0) GuessFeed(&state, block, got);
+    int ok, inPlace = 1;
+    for (;;) {
+        if (inPlace) {
+            GuessState next = state;  // what a read that fails halfway made of the bytes does not count
+            if (PlatformReadInPlace(file, 4 * 1024 * 1024, &got, GuessBytes, &next)) {
+                state = next;
+                continue;
+            }
+            inPlace = 0;
+        }
+        if (!(ok = PlatformRead(file, block, sizeof block, &got)) || got == 0) break;
+        GuessFeed(&state, block, got);
+    }
     const PlatformFailure failure = PlatformLastFailure();
     if (path) PlatformClose(file);
     if (!ok) {
@@ -240,19 +268,32 @@ int GuessFile(const char *path, GuessResult *result, FileReport *report) {
         return 0;
     }
     GuessFinish(&state, result);
+    *read = state.offset;
     return 1;
 }
 
-// The guard of -i: nonzero when the file is to be left alone, after saying why.
+// The guard of -i: nonzero when the file is to be left alone, after saying why: when the
+// guess does not take it for the encoding converted from (or for text that can only be
+// that), or when converting it back would not give its bytes again. The newline rule
+// does not count here: it changes line ends on purpose, and a lone LF in Shift_JIS text
+// comes back as CR LF.
 int SkipsFile(const char *path, FileReport *report) {
     GuessResult guess;
-    if (!GuessFile(path, &guess, report)) {
+    unsigned long long read;
+    if (!GuessFile(path, ProgramState.direction, &guess, &read, report)) {
         report->failed = 1;
         return 1;
     }
-    const GuessedEncoding target = ProgramState.direction == SjisToEuc ? GUESS_EUC_JP : GUESS_SHIFT_JIS;
-    if (guess.encoding != target && guess.encoding != GUESS_UTF8 && guess.encoding != GUESS_UNKNOWN) return 0;
-    Say(report->dest, N_("skipped, guessed %s"), GuessedEncodingName(guess.encoding));
+    if (!guess.convertible[ProgramState.direction == SjisToEuc ? 0 : 1]) {
+        Say(report->dest, SKIPPED_GUESSED, GuessedEncodingName(guess.encoding));
+    } else if (guess.damaged == 1) {
+        Say(report->dest, SKIPPED_DAMAGE_ONE, guess.firstDamageLine, guess.firstDamageOffset);
+    } else if (guess.damaged > 1) {
+        Say(report->dest, SKIPPED_DAMAGE, guess.damaged, guess.firstDamageLine, guess.firstDamageOffset);
+    } else {
+        ProgressRereading(read);  // the conversion reads the same bytes again
+        return 0;
+    }
     report->skipped = 1;
     return 1;
 }
@@ -363,7 +404,8 @@ int GuessEach(char **files, int count) {
         FileReport report;
         StartReport(&report, files[i], files[i]);
         GuessResult guess;
-        if (GuessFile(IsStandardStream(files[i]) ? nullptr : files[i], &guess, &report)) {
+        unsigned long long read;
+        if (GuessFile(IsStandardStream(files[i]) ? nullptr : files[i], -1, &guess, &read, &report)) {
             // Data, not a message: the same bytes in every language.
             ProgressPause();
             printf("%s: %s (%s)", files[i], GuessedEncodingName(guess.encoding), GuessedLineEndsName(guess.lineEnds));

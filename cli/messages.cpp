@@ -1,5 +1,6 @@
 #include "messages.h"
 
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -78,10 +79,14 @@ const char *OutcomeText(JobEvent event, PlatformFailureKind kind, int intoTempDa
     return text;
 }
 
-void Say(const char *file, const char *english, const char *first, const char *second) {
+void Say(const char *file, const char *english, ...) {
     static char text[3 * MAX_PATH + 1024];
-    // The format is the catalog's own; the strings it takes are paths and reasons.
-    snprintf(text, sizeof text, CliText(english), first ? first : "", second ? second : "");
+    // The format is the catalog's translation of one the compiler checked against the
+    // arguments; msgfmt --check-format holds the translation to the same directives.
+    va_list arguments;
+    va_start(arguments, english);
+    vsnprintf(text, sizeof text, CliText(english), arguments);
+    va_end(arguments);
     ProgressPause();
     CliWriteError(file, text);
     ProgressResume();

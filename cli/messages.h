@@ -21,8 +21,8 @@ void FailureReason(PlatformFailure failure, char *out, size_t size);
 // the failing write or copy was Temp.dat's.
 const char *OutcomeText(JobEvent event, PlatformFailureKind kind, int intoTempDat, int inPlace);
 
-// Writes "kavoconv: file: " followed by the translation of `english`, a format that takes
-// the given strings for its "%s" in order (at most two).
-void Say(const char *file, const char *english, const char *first = nullptr, const char *second = nullptr);
+// Writes "kavoconv: file: " (nothing for a null file) followed by the translation of
+// `english`, a printf format, filled in with the arguments.
+void Say(const char *file, const char *english, ...) __attribute__((format(printf, 2, 3)));
 
 #endif

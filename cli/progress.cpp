@@ -14,6 +14,9 @@ volatile unsigned long filesDone;
 unsigned long filesTotal;
 unsigned long startTime;
 unsigned long long startBytes;
+// Bytes read again, not counted: of the files before, and the next rereadCount from
+// rereadStart on.
+unsigned long long rereadBefore, rereadStart, rereadCount;
 int active;
 volatile int shownLength;  // characters of the line on the terminal now; 0 when none
 char line[LINE_LIMIT];
@@ -49,10 +52,16 @@ void Clear() {
     shownLength = 0;
 }
 
+unsigned long long Reread(unsigned long long now) {
+    const unsigned long long since = now - rereadStart;
+    return rereadBefore + (since < rereadCount ? since : rereadCount);
+}
+
 void Tick() {
     const unsigned long elapsed = CliMilliseconds() - startTime;
     if (elapsed < SHOW_AFTER_MILLISECONDS) return;
-    const unsigned long long bytes = PlatformBytesRead() - startBytes;
+    const unsigned long long now = PlatformBytesRead();
+    const unsigned long long bytes = now - startBytes - Reread(now);
     const unsigned long long tenths = bytes * 10 / (1024 * 1024);
     char *at = line;
     Put(&at, "\rkavoconv: ");
@@ -78,11 +87,22 @@ void ProgressStart(unsigned long files) {
     filesDone = 0;
     startTime = CliMilliseconds();
     startBytes = PlatformBytesRead();
+    rereadBefore = rereadStart = rereadCount = 0;
     active = 1;
     CliStartTicker(Tick);
 }
 
 void ProgressFileDone(void) { filesDone = filesDone + 1; }
+
+void ProgressRereading(unsigned long long count) {
+    if (!active) return;
+    CliHoldTicker();  // the ticker never sees the three half changed
+    const unsigned long long now = PlatformBytesRead();
+    rereadBefore = Reread(now);
+    rereadStart = now;
+    rereadCount = count;
+    CliReleaseTicker();
+}
 
 void ProgressPause(void) {
     if (!active) return;

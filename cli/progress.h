@@ -8,6 +8,10 @@
 void ProgressStart(unsigned long files);
 void ProgressFileDone(void);
 
+// The next `count` bytes read are bytes read before (the guard of -i reads a file, then
+// the conversion reads it again): the line counts each byte once.
+void ProgressRereading(unsigned long long count);
+
 // Around anything else written to the terminal: clears the line and keeps it away until
 // ProgressResume.
 void ProgressPause(void);

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing Kavo needs on Debian or Ubuntu, if it is missing:
 # the native toolchain and GoogleTest, MinGW-w64 for the 32-bit Windows build, 32-bit Wine
-# with Xvfb and Japanese fonts to run it, the ja_JP.UTF-8 locale, and the tools that make
-# and check the packages.
+# with Xvfb and Japanese fonts to run it, the ja_JP.UTF-8 locale, the tools that make and
+# check the packages, and the fixed set of texts the encoding guess is measured on.
 set -euo pipefail
 
 packages=(
@@ -13,6 +13,8 @@ packages=(
   dpkg-dev file lintian mandoc man-db unzip
   debootstrap  # the throwaway Debian root scripts/package-test.sh installs the .deb in
   nkf uchardet  # the peers scripts/guess-table.sh measures kavoconv's guess against
+  # The text scripts/guess-table.sh reads (with manpages-ja and man-db)
+  skkdic manpages-zh hunspell-ko psmisc xz-utils login passwd
 )
 
 sudo=""

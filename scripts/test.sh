@@ -23,7 +23,7 @@ step() {
     if "$@" >"$log" 2>&1; then
         # ctest's verdict, where the step has one, says what passed.
         local summary
-        summary=$(tr -d '\r' <"$log" | grep -E 'tests passed|^fuzz: |^OK: |^kavoconv could not tell' | tail -1 || true)
+        summary=$(tr -d '\r' <"$log" | grep -E 'tests passed|^fuzz: |^OK: |^kavoconv -g named' | tail -1 || true)
         echo "ok, $((SECONDS - start)) s${summary:+: $summary}"
     else
         echo "FAILED after $((SECONDS - start)) s; its output ($log):"

@@ -294,8 +294,8 @@ TEST_F(KavoconvTest, EmptyNamesAndFolders) {
 
 // -l -i over a folder of mixed files, then over the same files again with --force: the
 // bytes of every file afterwards, the messages in order and the exit status. Only the
-// Shift_JIS and ASCII files are converted unguarded; --force converts them all, as the
-// byte-at-a-time oracle does. A folder and a missing name fail and the others go on.
+// Shift_JIS and ASCII files whose characters all come back are converted unguarded;
+// --force converts them all, as the byte-at-a-time oracle does. A folder and a missing name fail and the others go on.
 TEST_F(KavoconvTest, InPlaceBatchConvertsWhatTheGuessAllows) {
     const std::string sjis = TEXT_SJIS + "\r\n" + TEXT_SJIS + "\r\n", euc = TEXT_EUC + "\n" + TEXT_EUC + "\n";
     const std::string notFound = "変換元ファイルが見つかりません。";
@@ -312,6 +312,9 @@ TEST_F(KavoconvTest, InPlaceBatchConvertsWhatTheGuessAllows) {
          "変換しませんでした（unknownと推定）"},
         {"empty.txt", "", "", nullptr},
         {"readonly.txt", sjis, euc, nullptr},
+        // An IBM extension, which the conversion turns into a control code and a first byte.
+        {"ibm.txt", sjis + "\xFA\x40\r\n", sjis + "\xFA\x40\r\n",
+         "変換しませんでした（変換で1文字が壊れます。3行目、オフセット48）"},
     };
     std::vector<std::string> args = {"-l", "-i"};
     for (const auto &c : cases) args.push_back(c.name);
