@@ -185,7 +185,10 @@ PlatformReplacement PlatformHowToReplace(const char *dest, PlatformFile source, 
         memcpy(target, dest, strlen(dest) + 1);  // a new file: nothing of an old one to lose
         return PLATFORM_REPLACE_RENAME;
     }
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return (PlatformReplacement)FailAs(PLATFORM_FAILURE_FOLDER);
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {  // with the system's words for opening it, as for a source
+        lastFailure = PlatformFailure{PLATFORM_FAILURE_FOLDER, (long)ERROR_ACCESS_DENIED};
+        return PLATFORM_REPLACE_REFUSED;
+    }
     if (attributes & FILE_ATTRIBUTE_READONLY) {
         SetLastError(ERROR_ACCESS_DENIED);
         return (PlatformReplacement)Fail();
