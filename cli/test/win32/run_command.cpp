@@ -82,9 +82,33 @@ std::string WorkRoot() {
 // A plain array, not a std::string: the clean-up at exit runs after static destructors.
 char scratchRoot[MAX_PATH + 1];
 
+// Removes a folder and everything in it, also beyond MAX_PATH, where the tests of long
+// paths leave folders that std::filesystem cannot remove.
+void RemoveTree(const std::wstring &path) {
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = entry.cFileName, inner = path + L"\\" + name;
+            if (name == L"." || name == L"..") continue;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(inner);
+            } else {
+                SetFileAttributesW(inner.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(inner.c_str());
+            }
+        } while (FindNextFileW(search, &entry));
+        FindClose(search);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+// The scratch folders, also one left by an earlier test program that had this one's
+// process number.
 void RemoveScratch() {
-    std::error_code ignored;
-    fs::remove_all(scratchRoot, ignored);
+    WCHAR wide[MAX_PATH + 1];
+    if (MultiByteToWideChar(CP_ACP, 0, scratchRoot, -1, wide, MAX_PATH + 1))
+        RemoveTree(std::wstring(L"\\\\?\\") + wide);
 }
 
 std::string MakeScratchDir() {
@@ -94,7 +118,7 @@ std::string MakeScratchDir() {
             (fs::temp_directory_path() / ("kavoconv-test-" + std::to_string(GetCurrentProcessId()))).string();
         if (root.size() >= sizeof scratchRoot) abort();
         memcpy(scratchRoot, root.c_str(), root.size() + 1);
-        fs::remove_all(root);
+        RemoveScratch();
         atexit(RemoveScratch);
     }
     std::string dir = std::string(scratchRoot) + "\\t" + std::to_string(++count);
