@@ -407,4 +407,61 @@ TEST_F(KavoconvTest, TwoRunsInPlaceTakeTurns) {
               Crlf("kavoconv: " + path + ": 変換しませんでした（EUC-JPと推定）\n"));
 }
 
+// With -i and -g, a device is refused at once, with its name and why, and the other
+// files go on; as SOURCE of the two-name form it is a stream.
+TEST_F(KavoconvTest, DevicesAreRefusedInPlace) {
+    const std::string text = TEXT_SJIS + "\r\n" + TEXT_SJIS + "\r\n";
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"-f", "-i", "NUL", "text.txt"},
+                                                  std::vector<std::string>{"-g", "NUL"}}) {
+        SCOPED_TRACE(args[0]);
+        WriteBytes(File("text.txt"), text);
+        CommandResult r = Convert(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, Said("NUL", NOT_FOUND, "通常のファイルではありません"));
+        EXPECT_TRUE(ReadBytes(File("text.txt")) == (args[0] == "-g" ? text : ReferenceConvert(text, SjisToEuc, 0)));
+    }
+    CommandResult r = Convert({"NUL", "out.txt"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(fs::exists(File("out.txt")) && ReadBytes(File("out.txt")).empty());
+}
+
+// A run ended by TerminateProcess (as by the task manager, or a power cut) before its
+// Temp.dat is whole leaves a folder that the next run removes. One ended during the copy
+// back leaves the whole conversion: the next run on that file says where it is and leaves
+// the file alone; once the conversion is copied over the file, the folder goes quietly.
+TEST_F(KavoconvTest, RunCutShortIsReportedAndCleanedUp) {
+    const std::string sjis = SjisText(32 * 1024 * 1024), euc = ReferenceConvert(sjis, SjisToEuc, 1);
+    const std::string path = File("text.txt");
+    const size_t leftBefore = EntriesIn(WorkRoot());
+    WriteBytes(path, sjis);
+    HANDLE process = StartKavoconv({"-l", "-i", path}, NULL, NULL, NULL);
+    ASSERT_TRUE(WaitUntil([] { return !TempDatWithBytes().empty(); }));
+    TerminateProcess(process, 1);
+    EXPECT_EQ(FinishKavoconv(process), 1u);
+    EXPECT_TRUE(ReadBytes(path) == sjis);
+    EXPECT_EQ(EntriesIn(WorkRoot()), leftBefore + 1);
+    WriteBytes(File("small.txt"), TEXT_SJIS);
+    EXPECT_EQ(Convert({File("small.txt"), File("small.txt")}).status, 0);
+    EXPECT_EQ(EntriesIn(WorkRoot()), leftBefore);
+
+    const long long size = SizeOf(path);
+    process = StartKavoconv({"-l", "-i", path}, NULL, NULL, NULL);
+    ASSERT_TRUE(WaitUntil([&] { return SizeOf(path) != size; }));
+    TerminateProcess(process, 1);
+    FinishKavoconv(process);
+    const std::string temp = TempDatWithBytes();
+    ASSERT_FALSE(temp.empty()) << "the copy back was over";
+    ASSERT_TRUE(ReadBytes(temp) == euc);
+    CommandResult r = Convert({"-l", "-i", path});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "kavoconv: " + path + ": 以前のkavoconvがこのファイルへの書き戻しの途中で中断されました。" +
+                         "変換された内容は、" + temp + "に記録されています。\n" + "kavoconv: " + path +
+                         ": それをファイルにコピーするか、そのフォルダーを削除してから、もう一度実行してください。\n");
+    ASSERT_TRUE(CopyFileA(temp.c_str(), path.c_str(), FALSE));
+    r = Convert({"-l", "-i", path});
+    EXPECT_EQ(r.err, "kavoconv: " + path + ": 変換しませんでした（EUC-JPと推定）\n");
+    EXPECT_EQ(EntriesIn(WorkRoot()), leftBefore);
+}
+
 }  // namespace
