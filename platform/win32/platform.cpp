@@ -9,6 +9,8 @@
 
 namespace {
 
+enum { CONSOLE_STOP_MILLISECONDS = 100 };
+
 PlatformMessageHook messageHook;
 std::atomic<unsigned long long> bytesRead;
 PlatformFailure lastFailure = {PLATFORM_FAILURE_OTHER, 0};
@@ -143,6 +145,17 @@ int PlatformRead(PlatformFile file, unsigned char *buffer, unsigned long size, u
         // A pipe whose writer has gone is the end of its input, not a failure.
         if (GetLastError() != ERROR_BROKEN_PIPE) return Fail();
         got = 0;
+    }
+    // Ctrl-C ends a read of the console as the end of its input does, with no bytes, while
+    // the console's handler is still on its way: the end is taken for real only if no stop
+    // follows within a tenth of a second.
+    DWORD mode;
+    if (got == 0 && stopCheck && GetConsoleMode(file, &mode)) {
+        for (int waited = 0; waited < CONSOLE_STOP_MILLISECONDS; waited += 10) {
+            if (Stopped()) return 0;
+            Sleep(10);
+        }
+        if (Stopped()) return 0;
     }
     *count = got;
     bytesRead.fetch_add(got, std::memory_order_relaxed);
