@@ -334,52 +334,81 @@ TEST_F(KavoconvTest, InterruptedInPlaceLeavesTheOriginalOrTheConversion) {
                   << std::endl;
 }
 
+// Types text into the console, as keys.
+bool Type(HANDLE console, const std::wstring &text) {
+    std::vector<INPUT_RECORD> keys;
+    for (wchar_t c : text) {
+        INPUT_RECORD key = {};
+        key.EventType = KEY_EVENT;
+        key.Event.KeyEvent.bKeyDown = TRUE;
+        key.Event.KeyEvent.wRepeatCount = 1;
+        key.Event.KeyEvent.wVirtualKeyCode = c == L'\r' ? VK_RETURN : 0;
+        key.Event.KeyEvent.uChar.UnicodeChar = c;
+        keys.push_back(key);
+    }
+    DWORD written;
+    return WriteConsoleInputW(console, keys.data(), (DWORD)keys.size(), &written) && written == keys.size();
+}
+
 // SOURCE DEST where the source cannot be read to its end (a pipe whose server goes away
 // after a megabyte, written beside DEST meanwhile), or Ctrl-C comes while the standard
-// input waits: an existing DEST keeps its bytes, a new one is not made, nothing is left
-// beside it nor in the private folders.
+// input waits (a pipe after a megabyte, the console after a line): an existing DEST keeps
+// its bytes, a new one is not made, nothing is left beside it nor in the private folders.
 TEST_F(KavoconvTest, DestIsReplacedOnlyByAWholeConversion) {
     const std::string old = "older text\r\n", text = SjisText(1024 * 1024);
     const std::string dest = File("out\\dest.txt"), errors = File("errors.txt");
     const std::string pipeName = "\\\\.\\pipe\\kavoconv-test-" + std::to_string(GetCurrentProcessId());
     const size_t leftBefore = EntriesIn(WorkRoot());
-    Console console(932);
-    ASSERT_TRUE(console.Open());
-    for (bool interrupted : {false, true}) {
+    enum Input { SOURCE_PIPE_GOES, STANDARD_INPUT_PIPE, STANDARD_INPUT_CONSOLE };
+    const char *names[] = {"the source's pipe goes away", "Ctrl-C while a pipe waits",
+                           "Ctrl-C while the console waits"};
+    for (Input input : {SOURCE_PIPE_GOES, STANDARD_INPUT_PIPE, STANDARD_INPUT_CONSOLE}) {
         for (bool existing : {true, false}) {
-            SCOPED_TRACE(std::string(existing ? "existing DEST, " : "new DEST, ") +
-                         (interrupted ? "Ctrl-C while the input waits" : "the source's pipe goes away"));
+            SCOPED_TRACE(std::string(existing ? "existing DEST, " : "new DEST, ") + names[input]);
+            // A console of its own each time: a line typed after a read was cancelled may go
+            // to that read.
+            Console console(932);
+            ASSERT_TRUE(console.Open());
             fs::create_directories(File("out"));
             if (existing) WriteBytes(dest, old);
-            HANDLE feed = INVALID_HANDLE_VALUE, input = NULL;
-            if (interrupted) {
-                ASSERT_TRUE(CreatePipe(&input, &feed, &inheritable, 0));
-                SetHandleInformation(feed, HANDLE_FLAG_INHERIT, 0);
-            } else {
+            HANDLE feed = INVALID_HANDLE_VALUE, in = NULL;
+            if (input == SOURCE_PIPE_GOES) {
                 feed = CreateNamedPipeA(pipeName.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 65536,
                                         65536, 0, NULL);
                 ASSERT_NE(feed, INVALID_HANDLE_VALUE);
+            } else if (input == STANDARD_INPUT_PIPE) {
+                ASSERT_TRUE(CreatePipe(&in, &feed, &inheritable, 0));
+                SetHandleInformation(feed, HANDLE_FLAG_INHERIT, 0);
+            } else {
+                in = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 &inheritable, OPEN_EXISTING, 0, NULL);
+                ASSERT_NE(in, INVALID_HANDLE_VALUE);
             }
             HANDLE err = Inheritable(errors);
-            HANDLE process = StartKavoconv({interrupted ? "-" : pipeName, dest}, input, NULL, err);
+            HANDLE process = StartKavoconv({input == SOURCE_PIPE_GOES ? pipeName : "-", dest}, in, NULL, err);
             CloseHandle(err);
-            if (input) CloseHandle(input);
             ASSERT_TRUE(process);
-            if (!interrupted) ConnectNamedPipe(feed, NULL);
             DWORD written;
-            EXPECT_TRUE(WriteFile(feed, text.data(), (DWORD)text.size(), &written, NULL));
+            if (input == STANDARD_INPUT_CONSOLE) {
+                EXPECT_TRUE(Type(in, L"a line\r"));
+            } else {
+                if (input == SOURCE_PIPE_GOES) ConnectNamedPipe(feed, NULL);
+                EXPECT_TRUE(WriteFile(feed, text.data(), (DWORD)text.size(), &written, NULL));
+            }
             EXPECT_TRUE(WaitUntil([&] { return !FileWithBytesIn(File("out"), "dest.txt").empty(); }))
                 << "nothing was written beside DEST";
-            if (interrupted)
-                EXPECT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0));
-            else
+            if (input == SOURCE_PIPE_GOES)
                 DisconnectNamedPipe(feed);
+            else
+                EXPECT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0));
             const DWORD status = FinishKavoconv(process);
-            CloseHandle(feed);
-            EXPECT_EQ(status, interrupted ? STOPPED_BY_CONSOLE : 1u) << std::hex << status;
+            if (in) CloseHandle(in);
+            if (feed != INVALID_HANDLE_VALUE) CloseHandle(feed);
+            EXPECT_EQ(status, input == SOURCE_PIPE_GOES ? 1u : STOPPED_BY_CONSOLE) << std::hex << status;
             EXPECT_EQ(ReadBytes(errors),
-                      interrupted ? "" : Crlf(Said(pipeName, "ファイルの読みこみに失敗しました。",
-                                                   WindowsReason(ERROR_PIPE_NOT_CONNECTED))));
+                      input == SOURCE_PIPE_GOES ? Crlf(Said(pipeName, "ファイルの読みこみに失敗しました。",
+                                                            WindowsReason(ERROR_PIPE_NOT_CONNECTED)))
+                                                : "");
             EXPECT_EQ(Listing(File("out")), existing ? "dest.txt" : "");
             if (existing) {
                 EXPECT_EQ(ReadBytes(dest), old);
