@@ -493,4 +493,20 @@ TEST_F(KavoconvTest, RunCutShortIsReportedAndCleanedUp) {
     EXPECT_EQ(EntriesIn(WorkRoot()), leftBefore);
 }
 
+// A file where the folder of the private folders belongs: nothing is converted, and the
+// message names that folder and the system's reason.
+TEST_F(KavoconvTest, UnusableFolderForTempDatIsNamed) {
+    const std::string root = WorkRoot(), saved = root + "-saved";
+    ASSERT_TRUE(MoveFileA(root.c_str(), saved.c_str()));  // with what is in it, until the end
+    WriteBytes(root, "");
+    WriteBytes(File("text.txt"), TEXT_SJIS);
+    CommandResult r = Convert({"-f", "-i", "text.txt"});
+    DeleteFileA(root.c_str());
+    ASSERT_TRUE(MoveFileA(saved.c_str(), root.c_str()));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "kavoconv: text.txt: Temp.datが作成できません。（" + root + ": " + WindowsReason(ERROR_DIRECTORY) +
+                         "）\n");
+    EXPECT_EQ(ReadBytes(File("text.txt")), TEXT_SJIS);
+}
+
 }  // namespace
