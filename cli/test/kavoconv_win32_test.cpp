@@ -1,8 +1,9 @@
 // kavoconv.exe on Windows (run under Wine): names that differ only in letter case are one
 // file; a failed copy back names the Temp.dat that holds the text; names whose second
-// bytes are backslashes. And what no failure may do: a DEST replaced only by a whole
-// conversion, Ctrl-C and Ctrl-Break in place, two runs on one file; messages on a console
-// whatever its code page, and through a pipe in the ANSI code page, each one whole.
+// bytes are backslashes; devices refused in place; an unusable folder for Temp.dat named.
+// And what no failure may do: a DEST replaced only by a whole conversion, Ctrl-C and
+// Ctrl-Break in place, two runs on one file, a run ended by TerminateProcess; messages on
+// a console whatever its code page, and through a pipe in the ANSI code page, each whole.
 #include <windows.h>
 
 #include <chrono>
