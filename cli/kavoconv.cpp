@@ -20,6 +20,10 @@ namespace {
 
 const char VERSION_TEXT[] = "kavoconv " KAVO_VERSION_TEXT "\n";
 
+// A path as CliPathText gives it: on Windows up to three bytes of UTF-8 for each byte of
+// the ANSI code page (a half-width katakana).
+enum { PATH_TEXT_SIZE = MAX_PATH * 3 + 1 };
+
 enum ExitStatus { EXIT_CONVERTED = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
 
 // Takes, in order: the longest path in bytes, the folder of the private folders, and
@@ -130,7 +134,7 @@ int IntoTempDat(const FileReport &report) {
 
 // Says what went wrong with a failed outcome, naming the file it is about.
 void SayOutcome(FileReport *report, JobEvent event, PlatformFailure failure) {
-    char reason[1024], folder[MAX_PATH * 2 + 1], where[MAX_PATH * 2 + 1];
+    char reason[1024], folder[PATH_TEXT_SIZE], where[PATH_TEXT_SIZE];
     FailureReason(failure, reason, sizeof reason);
     const char *file = event == JOB_SOURCE_NOT_FOUND || event == JOB_READ_FAILED ? report->source : report->dest;
     const char *text = OutcomeText(event, failure.kind, IntoTempDat(*report), report->inPlace);
@@ -302,7 +306,7 @@ int SkipsFile(const char *path, FileReport *report) {
 // this one writes, the guess, whether the file may be written at all. Returns 0 when it
 // is not to be converted, after saying why.
 int ReadyToConvert(const char *source, const char *dest, int guard, FileReport *report) {
-    char left[MAX_PATH + 1], where[MAX_PATH * 2 + 1];
+    char left[MAX_PATH + 1], where[PATH_TEXT_SIZE];
     if (RecoveryLeftFor(dest, left)) {
         CliPathText(left, where, sizeof where);
         Say(report->dest, N_("an earlier kavoconv run was cut short while it wrote this file; "
@@ -424,7 +428,9 @@ int GuessEach(char **files, int count) {
 }
 
 void UsageError(const char *problem, const char *argument = nullptr) {
-    Say(nullptr, problem, argument);
+    char shown[PATH_TEXT_SIZE];  // an argument is in the encoding of names
+    if (argument) CliPathText(argument, shown, sizeof shown);
+    Say(nullptr, problem, argument ? shown : nullptr);
     CliWriteErrorLine(CliText(N_("Try 'kavoconv --help' for more information.")));
 }
 

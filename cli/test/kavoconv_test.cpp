@@ -264,15 +264,16 @@ TEST_F(KavoconvTest, EmptyNamesAndFolders) {
     const std::string notFound = "変換元ファイルが見つかりません。", cannotOpen = "変換先ファイルをオープンできません。";
     const std::string in = File("in.txt"), out = File("out.txt"), folder = File("folder");
     const std::string withSeparator = File("folder") + static_cast<char>(fs::path::preferred_separator);
-    const std::string noFile = SystemReason(NO_SUCH_FILE), isFolder = SystemReason(IS_FOLDER);
+    // No name is no path (Windows says so; ENOENT either way on POSIX).
+    const std::string noPath = SystemReason(NO_SUCH_FOLDER), isFolder = SystemReason(IS_FOLDER);
     WriteBytes(in, SJIS_CRLF);
     fs::create_directories(folder);
     const struct {
         std::string source, dest, message;
     } cases[] = {
-        {"", out, Said("", notFound, noFile)},
-        {in, "", Said("", cannotOpen, noFile)},
-        {"", "", Said("", notFound, noFile)},
+        {"", out, Said("", notFound, noPath)},
+        {in, "", Said("", cannotOpen, noPath)},
+        {"", "", Said("", notFound, noPath)},
         {folder, out, Said(folder, notFound, isFolder)},
         {withSeparator, out, Said(withSeparator, notFound, isFolder)},
         {in, folder, Said(folder, cannotOpen, isFolder)},

@@ -9,6 +9,8 @@
 
 namespace {
 
+enum { CONSOLE_STOP_MILLISECONDS = 100 };
+
 PlatformMessageHook messageHook;
 std::atomic<unsigned long long> bytesRead;
 PlatformFailure lastFailure = {PLATFORM_FAILURE_OTHER, 0};
@@ -144,6 +146,17 @@ int PlatformRead(PlatformFile file, unsigned char *buffer, unsigned long size, u
         if (GetLastError() != ERROR_BROKEN_PIPE) return Fail();
         got = 0;
     }
+    // Ctrl-C ends a read of the console as the end of its input does, with no bytes, while
+    // the console's handler is still on its way: the end is taken for real only if no stop
+    // follows within a tenth of a second.
+    DWORD mode;
+    if (got == 0 && stopCheck && GetConsoleMode(file, &mode)) {
+        for (int waited = 0; waited < CONSOLE_STOP_MILLISECONDS; waited += 10) {
+            if (Stopped()) return 0;
+            Sleep(10);
+        }
+        if (Stopped()) return 0;
+    }
     *count = got;
     bytesRead.fetch_add(got, std::memory_order_relaxed);
     return 1;
@@ -185,7 +198,10 @@ PlatformReplacement PlatformHowToReplace(const char *dest, PlatformFile source, 
         memcpy(target, dest, strlen(dest) + 1);  // a new file: nothing of an old one to lose
         return PLATFORM_REPLACE_RENAME;
     }
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return (PlatformReplacement)FailAs(PLATFORM_FAILURE_FOLDER);
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {  // with the system's words for opening it, as for a source
+        lastFailure = PlatformFailure{PLATFORM_FAILURE_FOLDER, (long)ERROR_ACCESS_DENIED};
+        return PLATFORM_REPLACE_REFUSED;
+    }
     if (attributes & FILE_ATTRIBUTE_READONLY) {
         SetLastError(ERROR_ACCESS_DENIED);
         return (PlatformReplacement)Fail();

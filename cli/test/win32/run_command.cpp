@@ -14,6 +14,7 @@
 
 #include "kavoconv_test.h"
 #include "platform.h"
+#include "start_command.h"
 
 namespace fs = std::filesystem;
 
@@ -58,13 +59,17 @@ std::string CommandLine(const std::string &program, const std::vector<std::strin
 
 }  // namespace
 
-std::string SystemReason(Reason reason) {
-    const DWORD codes[] = {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED};
+std::string WindowsReason(DWORD code) {
     char text[512];
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, codes[reason], 0,
-                                  text, sizeof text, NULL);
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, code, 0, text,
+                                  sizeof text, NULL);
     while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == ' ')) length--;
     return std::string(text, length);
+}
+
+std::string SystemReason(Reason reason) {
+    const DWORD codes[] = {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED};
+    return WindowsReason(codes[reason]);
 }
 
 std::string KavoconvProgram() {
@@ -83,9 +88,33 @@ std::string WorkRoot() {
 // A plain array, not a std::string: the clean-up at exit runs after static destructors.
 char scratchRoot[MAX_PATH + 1];
 
+// Removes a folder and everything in it, also beyond MAX_PATH, where the tests of long
+// paths leave folders that std::filesystem cannot remove.
+void RemoveTree(const std::wstring &path) {
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = entry.cFileName, inner = path + L"\\" + name;
+            if (name == L"." || name == L"..") continue;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(inner);
+            } else {
+                SetFileAttributesW(inner.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(inner.c_str());
+            }
+        } while (FindNextFileW(search, &entry));
+        FindClose(search);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+// The scratch folders, also one left by an earlier test program that had this one's
+// process number.
 void RemoveScratch() {
-    std::error_code ignored;
-    fs::remove_all(scratchRoot, ignored);
+    WCHAR wide[MAX_PATH + 1];
+    if (MultiByteToWideChar(CP_ACP, 0, scratchRoot, -1, wide, MAX_PATH + 1))
+        RemoveTree(std::wstring(L"\\\\?\\") + wide);
 }
 
 std::string MakeScratchDir() {
@@ -95,12 +124,42 @@ std::string MakeScratchDir() {
             (fs::temp_directory_path() / ("kavoconv-test-" + std::to_string(GetCurrentProcessId()))).string();
         if (root.size() >= sizeof scratchRoot) abort();
         memcpy(scratchRoot, root.c_str(), root.size() + 1);
-        fs::remove_all(root);
+        RemoveScratch();
         atexit(RemoveScratch);
     }
     std::string dir = std::string(scratchRoot) + "\\t" + std::to_string(++count);
     fs::create_directories(dir);
     return dir;
+}
+
+HANDLE StartKavoconv(const std::vector<std::string> &args, HANDLE in, HANDLE out, HANDLE err, const std::string &cwd) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+    HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             OPEN_EXISTING, 0, NULL);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in ? in : nul;
+    startup.hStdOutput = out ? out : nul;
+    startup.hStdError = err ? err : nul;
+    PROCESS_INFORMATION process = {};
+    std::string line = CommandLine(KavoconvProgram(), args);
+    const BOOL started = CreateProcessA(NULL, &line[0], NULL, NULL, TRUE, 0, NULL, cwd.empty() ? NULL : cwd.c_str(),
+                                        &startup, &process);
+    if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
+    if (!started) return NULL;
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+DWORD FinishKavoconv(HANDLE process) {
+    DWORD status = STILL_ACTIVE;
+    if (WaitForSingleObject(process, 60000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process, &status);
+    else
+        TerminateProcess(process, 1);  // not left to run on after the test
+    CloseHandle(process);
+    return status;
 }
 
 CommandResult RunKavoconv(const Invocation &invocation) {
@@ -122,31 +181,20 @@ CommandResult RunKavoconv(const Invocation &invocation) {
         out = Inheritable(io + "\\stdout", GENERIC_WRITE, CREATE_ALWAYS);
     }
 
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = in;
-    startup.hStdOutput = out;
-    startup.hStdError = err;
-    PROCESS_INFORMATION process = {};
-    std::string line = CommandLine(KavoconvProgram(), invocation.args);
-    BOOL started = in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
-                   CreateProcessA(NULL, &line[0], NULL, NULL, TRUE, 0, NULL,
-                                  invocation.cwd.empty() ? NULL : invocation.cwd.c_str(), &startup, &process);
+    HANDLE process = in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE
+                         ? StartKavoconv(invocation.args, in, out, err, invocation.cwd)
+                         : NULL;
     for (HANDLE handle : {in, out, err})
         if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
     if (pipeRead != INVALID_HANDLE_VALUE) {
         char block[4096];
         DWORD got;
-        while (started && ReadFile(pipeRead, block, sizeof block, &got, NULL) && got > 0) result.out.append(block, got);
+        while (process && ReadFile(pipeRead, block, sizeof block, &got, NULL) && got > 0) result.out.append(block, got);
         CloseHandle(pipeRead);
     }
-    if (!started) return result;
-    DWORD status = (DWORD)-1;
-    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &status);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    result.status = (int)status;
+    if (!process) return result;
+    const DWORD status = FinishKavoconv(process);
+    result.status = status == STILL_ACTIVE ? -1 : (int)status;
     if (!invocation.outputToPipe && invocation.outputPath.empty()) result.out = ReadAll(io + "\\stdout");
     for (char c : ReadAll(io + "\\stderr"))
         if (c != '\r') result.err += c;
