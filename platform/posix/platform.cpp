@@ -488,6 +488,15 @@ int PlatformRenameOver(const char *from, const char *to) {
         const int given = TakeIdentity(fd, to, old);
         CloseFd(fd);
         if (!given) return 0;
+        // The two names trade files, and the old one goes after. A plain rename over an
+        // existing file makes ext4 start writing the new one out first (its guard against
+        // empty files after a power cut), which cost some 28 ms a 64 MiB file here: more
+        // than the rest of replacing it. Where the system cannot trade, rename.
+        if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE) == 0) {
+            unlink(from);  // the old file; should it stay, it is a hidden file beside DEST
+            return 1;
+        }
+        if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return Fail(errno);
     }
     return rename(from, to) == 0 || Fail(errno);
 }
