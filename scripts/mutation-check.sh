@@ -55,7 +55,7 @@ changes = [
      "t.grown[m] = (unsigned char)(grown | 1);", SSSE3),
     ("shuffles: the byte put in, SSSE3", X86, "_mm_cmpgt_epi8(_mm_setzero_si128(), shuffle)",
      "_mm_cmpgt_epi8(shuffle, _mm_setzero_si128())", SSSE3),
-    ("shuffles: AVX2 rows of the mask bytes", X86, "0x0FF00FF00FF00FF0ULL", "0x0FF00FF00FF01FE0ULL", AVX2),
+    ("shuffles: AVX2 rows of the mask bytes", X86, "bits >> (8 * g - 4) & 0xFF0", "bits >> (8 * g - 3) & 0xFF0", AVX2),
     ("shuffles: how many are written, AVX2", X86, "at += 8 + _mm_popcnt_u64(m[g]);", "at += 7 + _mm_popcnt_u64(m[g]);",
      AVX2),
     ("shuffles: the CR put in", STEPS, ": Bytes<BYTE_CR>();", ": Bytes<BYTE_CR + 1>();", SHUFFLES),
