@@ -50,9 +50,11 @@ size_t TranscodeChunk(const unsigned char *in, size_t length, int atEnd, unsigne
 // Reads `input` to its end (in place where PlatformReadInPlace can, else by copying) and
 // writes its conversion to `output`, with the settings in ProgramState. Neither file is
 // opened or closed here. Whenever a read brings less than a block (a pipe that pauses),
-// everything converted so far is written before the next read. On ReadFailed everything
-// converted before the failing read has been offered to `output` (a write failing then
-// does not change the result); on WriteFailed nothing more is written.
+// everything converted so far is written before the next read. Where the platform writes
+// ahead, a block is written while the next one converts, and every write is done before
+// this returns. On ReadFailed everything converted before the failing read has been
+// offered to `output` (a write failing then does not change the result); on WriteFailed
+// nothing more is written.
 TranscodeResult TranscodeStream(PlatformFile input, PlatformFile output);
 
 #endif

@@ -27,6 +27,9 @@ struct Faults {
     bool deleteFile = false;            // PlatformDelete fails
     std::vector<unsigned long> readSizes;  // when set, read n delivers at most readSizes[n % size]
     bool inPlace = true;                // PlatformReadInPlace offers the bytes (false: declines, as for a pipe)
+    // Outputs are written ahead: PlatformWriteStart only takes note, and PlatformWriteFinish
+    // writes the bytes then, from the buffer as it is by then.
+    bool writesAhead = false;
 };
 
 struct Message {
@@ -62,8 +65,9 @@ const std::vector<size_t> &WriteCalls();
 // The number of handles open now.
 int OpenHandles();
 // Empty when every handle was closed exactly once, nothing was closed that was not
-// open, no read or write used a closed handle, and nothing was written to a file after
-// a write to it had failed; otherwise what went wrong.
+// open, no read or write used a closed handle, nothing was written to a file after a
+// write to it had failed, and every write started was finished before anything else was
+// done with its file; otherwise what went wrong.
 std::string HandleProblems();
 
 }  // namespace fake

@@ -61,6 +61,11 @@ int PlatformWrite(PlatformFile file, const unsigned char *buffer, unsigned long 
     return 1;
 }
 
+// Writes are done by PlatformWrite alone here.
+int PlatformWritesAhead(PlatformFile) { return 0; }
+void PlatformWriteStart(PlatformFile, const unsigned char *, unsigned long) {}
+int PlatformWriteFinish(PlatformFile) { return 0; }
+
 int PlatformClose(PlatformFile file) { return CloseHandle(file) != 0; }
 
 int PlatformCopyOver(const char *from, const char *to) { return CopyFileA(from, to, FALSE) != 0; }
