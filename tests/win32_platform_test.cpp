@@ -14,6 +14,7 @@
 #include "platform.h"
 #include "program_state.h"
 #include "reference_transcoder.h"
+#include "transcode.h"
 #include "win32_tree.h"
 
 namespace {
@@ -164,6 +165,40 @@ TEST_F(Win32JobTest, ToAnotherFileAndInPlace) {
     EXPECT_EQ(messages, Just(CONVERSION_COMPLETED));
     EXPECT_TRUE(SameBytes(converted, Read(source)));
     EXPECT_FALSE(Exists(temp));
+}
+
+// Output to a disk file is written ahead, by a thread, while the next block converts: the
+// bytes are the oracle's in every setting, and a write the system refuses is a failed
+// write, with its reason. A pipe's output is written as before.
+TEST_F(Win32JobTest, FileToFileWrittenAhead) {
+    for (int setting = 0; setting < 4; setting++) {
+        ProgramState.direction = (unsigned char)(setting >> 1);
+        ProgramState.convertNewlines = (unsigned char)(setting & 1);
+        PlatformFile in, out;
+        ASSERT_TRUE(PlatformOpenSource(source.c_str(), &in));
+        ASSERT_TRUE(PlatformCreateOutput(dest.c_str(), &out));
+        EXPECT_TRUE(PlatformWritesAhead(out));
+        EXPECT_EQ(TranscodeStream(in, out), Completed);
+        EXPECT_TRUE(PlatformClose(in));
+        EXPECT_TRUE(PlatformClose(out));
+        EXPECT_TRUE(SameBytes(ReferenceConvert(text, ProgramState.direction, ProgramState.convertNewlines), Read(dest)))
+            << "setting " << setting;
+    }
+
+    HANDLE readOnly = CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(readOnly, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(PlatformWritesAhead(readOnly));
+    PlatformWriteStart(readOnly, (const unsigned char *)"x", 1);
+    SetLastError(0);
+    EXPECT_FALSE(PlatformWriteFinish(readOnly));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    CloseHandle(readOnly);
+
+    HANDLE reader, writer;
+    ASSERT_TRUE(CreatePipe(&reader, &writer, NULL, 0));
+    EXPECT_FALSE(PlatformWritesAhead(writer));
+    CloseHandle(reader);
+    CloseHandle(writer);
 }
 
 // lstrcmpiA takes the two names as one: in place, and no second file appears.

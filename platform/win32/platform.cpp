@@ -9,6 +9,30 @@ namespace {
 PlatformMessageHook messageHook;
 std::atomic<unsigned long long> bytesRead;
 
+// Writing ahead: one thread, started when first needed, writes what PlatformWriteStart
+// hands it while the caller goes on. The events order the hand-over both ways.
+struct WriteAhead {
+    HANDLE thread;
+    HANDLE posted;  // set by PlatformWriteStart (resets when the thread wakes)
+    HANDLE done;    // set by the thread when the bytes are written (resets when waited for)
+    int under;      // 1 from PlatformWriteStart to PlatformWriteFinish
+    HANDLE file;
+    const unsigned char *buffer;
+    unsigned long size;
+    int written;
+    DWORD error;
+};
+WriteAhead ahead;
+
+DWORD WINAPI WriteAheadThread(LPVOID) {
+    for (;;) {
+        if (WaitForSingleObject(ahead.posted, INFINITE) != WAIT_OBJECT_0) return 1;
+        ahead.written = PlatformWrite(ahead.file, ahead.buffer, ahead.size);
+        ahead.error = GetLastError();
+        SetEvent(ahead.done);
+    }
+}
+
 int FileId(HANDLE file, BY_HANDLE_FILE_INFORMATION *info) {
     return GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, info);
 }
@@ -61,12 +85,38 @@ int PlatformWrite(PlatformFile file, const unsigned char *buffer, unsigned long 
     return 1;
 }
 
-// Writes are done by PlatformWrite alone here.
-int PlatformWritesAhead(PlatformFile) { return 0; }
-void PlatformWriteStart(PlatformFile, const unsigned char *, unsigned long) {}
-int PlatformWriteFinish(PlatformFile) { return 0; }
+// Disk files only: a pipe's reader may be waiting for what was converted before the input
+// paused, and is served by PlatformWrite as before.
+int PlatformWritesAhead(PlatformFile file) {
+    if (GetFileType(file) != FILE_TYPE_DISK) return 0;
+    if (!ahead.thread) {
+        if (!ahead.posted) ahead.posted = CreateEventA(NULL, FALSE, FALSE, NULL);
+        if (!ahead.done) ahead.done = CreateEventA(NULL, FALSE, FALSE, NULL);
+        if (ahead.posted && ahead.done) ahead.thread = CreateThread(NULL, 0, WriteAheadThread, NULL, 0, NULL);
+    }
+    return ahead.thread != NULL;
+}
 
-int PlatformClose(PlatformFile file) { return CloseHandle(file) != 0; }
+void PlatformWriteStart(PlatformFile file, const unsigned char *buffer, unsigned long size) {
+    ahead.file = file;
+    ahead.buffer = buffer;
+    ahead.size = size;
+    ahead.under = 1;
+    SetEvent(ahead.posted);
+}
+
+int PlatformWriteFinish(PlatformFile file) {
+    if (!ahead.under || ahead.file != file) return 0;
+    WaitForSingleObject(ahead.done, INFINITE);
+    ahead.under = 0;
+    SetLastError(ahead.error);
+    return ahead.written;
+}
+
+int PlatformClose(PlatformFile file) {
+    if (ahead.under && ahead.file == file) PlatformWriteFinish(file);  // never while the thread writes to it
+    return CloseHandle(file) != 0;
+}
 
 int PlatformCopyOver(const char *from, const char *to) { return CopyFileA(from, to, FALSE) != 0; }
 
