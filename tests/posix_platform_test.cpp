@@ -4,6 +4,7 @@
 // real pipe whose writer pauses, and from file to file with its output written ahead.
 #include <gtest/gtest.h>
 
+#include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -12,7 +13,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <errno.h>
 
 #include <fstream>
 #include <random>
@@ -27,6 +27,7 @@
 #include "reference_transcoder.h"
 #include "test_text.h"
 #include "transcode.h"
+#include "written_ahead.h"
 
 namespace {
 
@@ -221,19 +222,7 @@ TEST(PosixStreamTest, FileToFileWrittenAhead) {
     std::mt19937 random(5);
     const std::string input = HazardText(random, 3 * TRANSCODE_BLOCK_SIZE + 12345);
     Write(source, input);
-    for (int setting = 0; setting < 4; setting++) {
-        ProgramState.direction = (unsigned char)(setting >> 1);
-        ProgramState.convertNewlines = (unsigned char)(setting & 1);
-        PlatformFile in, out;
-        ASSERT_TRUE(PlatformOpenSource(source.c_str(), &in));
-        ASSERT_TRUE(PlatformCreateOutput(dest.c_str(), &out));
-        EXPECT_TRUE(PlatformWritesAhead(out));
-        EXPECT_EQ(TranscodeStream(in, out), Completed);
-        EXPECT_TRUE(PlatformClose(in));
-        EXPECT_TRUE(PlatformClose(out));
-        EXPECT_TRUE(SameBytes(ReferenceConvert(input, ProgramState.direction, ProgramState.convertNewlines), Read(dest)))
-            << "setting " << setting;
-    }
+    ExpectEverySettingWrittenAhead(source, dest, input, Read);
 
     int readOnly = open(source.c_str(), O_RDONLY);
     ASSERT_GE(readOnly, 0);

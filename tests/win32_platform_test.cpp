@@ -16,6 +16,7 @@
 #include "reference_transcoder.h"
 #include "transcode.h"
 #include "win32_tree.h"
+#include "written_ahead.h"
 
 namespace {
 
@@ -171,19 +172,7 @@ TEST_F(Win32JobTest, ToAnotherFileAndInPlace) {
 // bytes are the oracle's in every setting, and a write the system refuses is a failed
 // write, with its reason. A pipe's output is written as before.
 TEST_F(Win32JobTest, FileToFileWrittenAhead) {
-    for (int setting = 0; setting < 4; setting++) {
-        ProgramState.direction = (unsigned char)(setting >> 1);
-        ProgramState.convertNewlines = (unsigned char)(setting & 1);
-        PlatformFile in, out;
-        ASSERT_TRUE(PlatformOpenSource(source.c_str(), &in));
-        ASSERT_TRUE(PlatformCreateOutput(dest.c_str(), &out));
-        EXPECT_TRUE(PlatformWritesAhead(out));
-        EXPECT_EQ(TranscodeStream(in, out), Completed);
-        EXPECT_TRUE(PlatformClose(in));
-        EXPECT_TRUE(PlatformClose(out));
-        EXPECT_TRUE(SameBytes(ReferenceConvert(text, ProgramState.direction, ProgramState.convertNewlines), Read(dest)))
-            << "setting " << setting;
-    }
+    ExpectEverySettingWrittenAhead(source, dest, text, Read);
 
     HANDLE readOnly = CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     ASSERT_NE(readOnly, INVALID_HANDLE_VALUE);
