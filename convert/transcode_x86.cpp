@@ -105,27 +105,6 @@ struct V {
     KAVO_VECTOR static Vec AfterByte(Vec x, Vec before) {
         return _mm_or_si128(_mm_slli_si128(x, 1), _mm_srli_si128(before, 15));
     }
-    // For the sets that shuffle: the bytes of a mask (m[g], byte g), and the same times 16,
-    // each read back from memory, one load each, where taking them from the register costs
-    // a shift and a move or two each. (pdep would spread them in a register, but it is
-    // microcoded on AMD processors before Zen 3, where it takes tens of cycles: the newline
-    // rule towards Shift_JIS once ran eight times slower there.)
-    template <class M>
-    KAVO_VECTOR static void MaskBytes(M bits, size_t *m) {
-        M copy = bits;
-        __asm__("" : "+m"(copy));  // in memory, not in a register
-        #pragma GCC unroll 8
-        for (size_t g = 0; g < sizeof(M); g++) m[g] = ((const unsigned char *)&copy)[g];
-    }
-    template <class M>
-    KAVO_VECTOR static void MaskBytesBy16(M bits, size_t *m) {
-        const uint64_t wide = bits;
-        alignas(16) uint16_t rows[8];
-        const __m128i bytes = _mm_loadl_epi64((const __m128i *)&wide);
-        _mm_store_si128((__m128i *)rows, _mm_slli_epi16(_mm_unpacklo_epi8(bytes, _mm_setzero_si128()), 4));
-        #pragma GCC unroll 8
-        for (size_t g = 0; g < sizeof(M); g++) m[g] = rows[g];
-    }
 };
 
 #include "transcode_steps.inc"
@@ -149,15 +128,12 @@ struct V : sse2::V {
     // Writes the STEP bytes of v whose bit in leftOut is clear, in order, at o and returns
     // how many. Writes up to STEP bytes from o.
     KAVO_VECTOR static size_t Compact(const Vec *v, Mask leftOut, unsigned char *o) {
-        size_t m[sizeof(Mask)];
-        MaskBytes(leftOut, m);
         size_t at = 0;
         #pragma GCC unroll 4
         for (int q = 0; q < STEP / WIDTH; q++) {
-            const size_t low = m[2 * q], high = m[2 * q + 1];
-            __m128i shuffle = _mm_castps_si128(_mm_loadh_pi(
-                _mm_castsi128_ps(_mm_loadl_epi64((const __m128i *)&PACK.compact[0][8 * low])),
-                (const __m64 *)&PACK.compact[1][8 * high]));
+            size_t low = leftOut >> 16 * q & 0xFF, high = leftOut >> (16 * q + 8) & 0xFF;
+            __m128i shuffle = _mm_unpacklo_epi64(_mm_loadl_epi64((const __m128i *)&PACK.compact[0][8 * low]),
+                                                 _mm_loadl_epi64((const __m128i *)&PACK.compact[1][8 * high]));
             __m128i packed = _mm_shuffle_epi8(v[q], shuffle);
             _mm_storel_epi64((__m128i *)(o + at), packed);
             at += PACK.kept[low];
@@ -169,15 +145,14 @@ struct V : sse2::V {
     // Writes the STEP bytes of v at o, with the byte of `inserted` before each whose bit in
     // `before` is set, and returns how many. Writes up to 2 STEP bytes from o.
     KAVO_VECTOR static size_t Expand(const Vec *v, Mask before, Vec inserted, unsigned char *o) {
-        size_t m[sizeof(Mask)];  // where each eight's row of the table starts
-        MaskBytesBy16(before, m);
         size_t at = 0;
         #pragma GCC unroll 8
         for (int g = 0; g < STEP / 8; g++) {
-            __m128i shuffle = _mm_load_si128((const __m128i *)&PACK.expand[g & 1][m[g]]);
+            size_t m = before >> 8 * g & 0xFF;
+            __m128i shuffle = _mm_load_si128((const __m128i *)&PACK.expand[g & 1][16 * m]);
             __m128i put = _mm_and_si128(_mm_cmpgt_epi8(_mm_setzero_si128(), shuffle), inserted);  // where 0x80 was
             _mm_storeu_si128((__m128i *)(o + at), _mm_or_si128(_mm_shuffle_epi8(v[g / 2], shuffle), put));
-            at += PACK.grown[m[g] / 16];
+            at += PACK.grown[m];
         }
         return at;
     }
@@ -235,20 +210,28 @@ struct V {
     KAVO_VECTOR static Vec AfterByte(Vec x, Vec before) {
         return _mm256_alignr_epi8(x, _mm256_permute2x128_si256(before, x, 0x21), 15);
     }
+    // Byte g of `bits` times 16, for g from 0 to 7, by shifts. (pdep would do four at a
+    // time, but it is microcoded on AMD processors before Zen 3, where it takes tens of
+    // cycles: the newline rule towards Shift_JIS ran eight times slower there.)
+    KAVO_VECTOR static void MaskBytesBy16(uint64_t bits, size_t m[8]) {
+        m[0] = (size_t)(bits << 4 & 0xFF0);
+        #pragma GCC unroll 7
+        for (int g = 1; g < 8; g++) m[g] = (size_t)(bits >> (8 * g - 4) & 0xFF0);
+    }
     // As ssse3::V::Compact, for two 32-byte vectors: each shuffle packs each eight within
     // their half, and each eight is written where the last one ended.
     KAVO_VECTOR static size_t Compact(const Vec *v, uint64_t leftOut, unsigned char *o) {
         size_t m[8];
-        sse2::V::MaskBytes(leftOut, m);
+        #pragma GCC unroll 8
+        for (int g = 0; g < 8; g++) m[g] = leftOut >> 8 * g & 0xFF;
         __m128i packed[4];
         #pragma GCC unroll 2
         for (int q = 0; q < 2; q++) {
             __m128i shuffle[2];
             #pragma GCC unroll 2
             for (int h = 0; h < 2; h++)
-                shuffle[h] = _mm_castps_si128(
-                    _mm_loadh_pi(_mm_castsi128_ps(_mm_loadl_epi64((const __m128i *)&PACK.compact[0][8 * m[4 * q + 2 * h]])),
-                                 (const __m64 *)&PACK.compact[1][8 * m[4 * q + 2 * h + 1]]));
+                shuffle[h] = _mm_unpacklo_epi64(_mm_loadl_epi64((const __m128i *)&PACK.compact[0][8 * m[4 * q + 2 * h]]),
+                                                _mm_loadl_epi64((const __m128i *)&PACK.compact[1][8 * m[4 * q + 2 * h + 1]]));
             __m256i both = _mm256_shuffle_epi8(v[q], _mm256_inserti128_si256(_mm256_castsi128_si256(shuffle[0]), shuffle[1], 1));
             packed[2 * q] = _mm256_castsi256_si128(both);
             packed[2 * q + 1] = _mm256_extracti128_si256(both, 1);
@@ -267,7 +250,7 @@ struct V {
     // eight of both halves, the other the second eight.
     KAVO_VECTOR static size_t Expand(const Vec *v, uint64_t before, Vec inserted, unsigned char *o) {
         size_t m[8];  // where each eight's row of the table starts
-        sse2::V::MaskBytesBy16(before, m);
+        MaskBytesBy16(before, m);
         __m128i written[8];
         #pragma GCC unroll 2
         for (int q = 0; q < 2; q++) {
