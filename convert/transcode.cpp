@@ -106,8 +106,6 @@ int HasSsse3(void) {
     __builtin_cpu_init();
     return __builtin_cpu_supports("ssse3");
 }
-#endif
-#if defined(__x86_64__)
 int HasAvx2(void) {
     __builtin_cpu_init();  // every processor with AVX2 has BMI1, BMI2 and POPCNT too, but ask
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
@@ -120,8 +118,6 @@ const Path PATHS[] = {
 #if defined(__i386__) || defined(__x86_64__)
     {"sse2", &SSE2_STEPS, HasSse2},
     {"ssse3", &SSSE3_STEPS, HasSsse3},
-#endif
-#if defined(__x86_64__)
     {"avx2", &AVX2_STEPS, HasAvx2},
 #endif
 };

@@ -22,7 +22,7 @@ constexpr size_t TranscodeOutputCapacity(size_t length) { return 2 * length + 64
 // The ways of converting that a build can have, plainest first: "plain" (one character at a
 // time, in every build), "sse2" (x86, 64 bytes a step, 32 in the 32-bit build, in 16-byte vectors), "ssse3"
 // (x86, the same, with line ends and the other bytes that change the length written by byte
-// shuffles) and "avx2" (x86-64, as "ssse3" in 32-byte vectors). Every path writes the same
+// shuffles) and "avx2" (x86, as "ssse3" in 32-byte vectors). Every path writes the same
 // bytes. At start the last one that this build has and this processor can run is taken.
 enum { TRANSCODE_MAX_PATHS = 4 };
 
