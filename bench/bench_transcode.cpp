@@ -1,8 +1,8 @@
 // Throughput of the transcoder: in memory on every path this processor has (on blocks
 // held in the cache, as the stream converts a block it has read, and on the whole file at
-// once, streaming from memory as a block read in place does), and file to file beside `cp`
-// of the same file, interleaved so that both see the same machine. Figures are MB/s of
-// input (10^6 bytes).
+// once, streaming from memory as a block read in place does), beside memcpy of the same
+// bytes the same way, and file to file beside `cp` of the same file, interleaved so that
+// both see the same machine. Figures are MB/s of input (10^6 bytes).
 // Usage: kavo_bench SJIS_CRLF_FILE EUC_LF_FILE [ROUNDS [memory | files]]
 #include <spawn.h>
 #include <stdio.h>
@@ -79,35 +79,63 @@ void ConvertBlocks(const std::vector<unsigned char> &input, unsigned char direct
     }
 }
 
+// The same two ways with memcpy in place of the conversion: what memory and the caches
+// allow at most, the bytes read once and as many written.
+void CopyWhole(const std::vector<unsigned char> &input, unsigned char, unsigned char, std::vector<double> *times) {
+    static std::vector<unsigned char> out;
+    out.resize(TranscodeOutputCapacity(input.size()));
+    Clock::time_point start = Clock::now();
+    memcpy(out.data(), input.data(), input.size());
+    times->push_back(Seconds(start));
+    if (out[input.size() / 2] != input[input.size() / 2]) exit(3);
+}
+
+void CopyBlocks(const std::vector<unsigned char> &input, unsigned char, unsigned char, std::vector<double> *times) {
+    static std::vector<unsigned char> block(TRANSCODE_BLOCK_SIZE);
+    static std::vector<unsigned char> out(TranscodeOutputCapacity(TRANSCODE_BLOCK_SIZE));
+    for (size_t at = 0; at < input.size(); at += TRANSCODE_BLOCK_SIZE) {
+        size_t length = std::min((size_t)TRANSCODE_BLOCK_SIZE, input.size() - at);
+        memcpy(block.data(), input.data() + at, length);
+        Clock::time_point start = Clock::now();
+        memcpy(out.data(), block.data(), length);
+        times->push_back(Seconds(start));
+    }
+}
+
 // MB/s on every path this processor can run, the paths taking turns round by round. The
 // machine is shared, so what counts is each block's fastest time over the rounds (a round
 // another program interrupts is slower, never faster), added up over the blocks.
 typedef void (*Conversion)(const std::vector<unsigned char> &, unsigned char, unsigned char, std::vector<double> *);
-void MemoryTable(const char *title, Conversion convert, const char *const files[2], const char *const names[2],
-                 int rounds) {
+void MemoryTable(const char *title, Conversion convert, Conversion copy, const char *const files[2],
+                 const char *const names[2], int rounds) {
     const char *paths[TRANSCODE_MAX_PATHS];
     int pathCount = TranscodePaths(paths);
     printf("%s, each block's fastest of %d rounds:\n\n| Conversion |", title, rounds);
     for (int p = 0; p < pathCount; p++) printf(" %s |", paths[p]);
-    printf("\n|---|");
-    for (int p = 0; p < pathCount; p++) printf("---:|");
+    printf(" memcpy |\n|---|");
+    for (int p = 0; p <= pathCount; p++) printf("---:|");
     printf("\n");
     for (int direction = 0; direction < 2; direction++) {
         std::vector<unsigned char> input = ReadWhole(files[direction]);
         for (int newlines = 0; newlines < 2; newlines++) {
-            std::vector<std::vector<double>> fastest(pathCount);
+            // The paths, and memcpy last.
+            std::vector<std::vector<double>> fastest(pathCount + 1);
             for (int r = 0; r < rounds; r++) {
-                for (int p = 0; p < pathCount; p++) {
-                    TranscodeSelectPath(paths[p]);
+                for (int p = 0; p <= pathCount; p++) {
                     std::vector<double> times;
-                    convert(input, (unsigned char)direction, (unsigned char)newlines, &times);
+                    if (p < pathCount) {
+                        TranscodeSelectPath(paths[p]);
+                        convert(input, (unsigned char)direction, (unsigned char)newlines, &times);
+                    } else {
+                        copy(input, 0, 0, &times);
+                    }
                     if (r == 0) fastest[p] = times;
                     for (size_t b = 0; b < times.size(); b++) fastest[p][b] = std::min(fastest[p][b], times[b]);
                 }
             }
             std::string what = std::string(names[direction]) + (newlines ? ", newlines converted" : "");
             printf("| %s |", what.c_str());
-            for (int p = 0; p < pathCount; p++) {
+            for (int p = 0; p <= pathCount; p++) {
                 double total = 0;
                 for (double t : fastest[p]) total += t;
                 printf(" %.0f |", input.size() / total / 1e6);
@@ -155,8 +183,8 @@ int main(int argc, char **argv) {
     const char *names[2] = {"Shift_JIS -> EUC-JP", "EUC-JP -> Shift_JIS"};
 
     if (strcmp(only, "files") != 0) {
-        MemoryTable("In memory, MB/s, 1 MiB blocks held in the cache", ConvertBlocks, files, names, rounds);
-        MemoryTable("In memory, MB/s, the whole file in one call", ConvertWhole, files, names, rounds);
+        MemoryTable("In memory, MB/s, 1 MiB blocks held in the cache", ConvertBlocks, CopyBlocks, files, names, rounds);
+        MemoryTable("In memory, MB/s, the whole file in one call", ConvertWhole, CopyWhole, files, names, rounds);
     }
     if (strcmp(only, "memory") == 0) return 0;
     printf("File to file on the %s path, median of %d rounds, interleaved with cp:\n", TranscodeCurrentPath(),

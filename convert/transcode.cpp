@@ -106,8 +106,6 @@ int HasSsse3(void) {
     __builtin_cpu_init();
     return __builtin_cpu_supports("ssse3");
 }
-#endif
-#if defined(__x86_64__)
 int HasAvx2(void) {
     __builtin_cpu_init();  // every processor with AVX2 has BMI1, BMI2 and POPCNT too, but ask
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
@@ -120,8 +118,6 @@ const Path PATHS[] = {
 #if defined(__i386__) || defined(__x86_64__)
     {"sse2", &SSE2_STEPS, HasSse2},
     {"ssse3", &SSSE3_STEPS, HasSsse3},
-#endif
-#if defined(__x86_64__)
     {"avx2", &AVX2_STEPS, HasAvx2},
 #endif
 };
@@ -218,9 +214,18 @@ TranscodeResult TranscodeStream(PlatformFile input, PlatformFile output) {
     // is reported, so nothing converted is lost; the read failure is what is reported even
     // when that write fails too. One spare input byte carries a character cut by the end
     // of a block.
+    //
+    // Where the platform writes ahead, a block's output is handed over and the next block
+    // converts into the other output block meanwhile; that write is waited for before the
+    // next one starts and before any outcome, so that a failed write is still the outcome
+    // and nothing is written after it, and a read failure is reported only once what came
+    // before it is written.
     enum { PAGE = 4096 };
     static unsigned char inBlock[TRANSCODE_BLOCK_SIZE + 1];
-    static unsigned char outBlock[PAGE + TranscodeOutputCapacity(TRANSCODE_BLOCK_SIZE + 1)];
+    static unsigned char outBlocks[2][PAGE + TranscodeOutputCapacity(TRANSCODE_BLOCK_SIZE + 1)];
+    const int ahead = PlatformWritesAhead(output);
+    unsigned char *outBlock = outBlocks[0];
+    int writing = 0;  // the other output block is being written
     InPlace state = {ProgramState.direction, ProgramState.convertNewlines, outBlock, 0, 0, 0};
     int inPlace = 1;
     size_t held = 0;
@@ -236,7 +241,10 @@ TranscodeResult TranscodeStream(PlatformFile input, PlatformFile output) {
             inPlace = 0;
             inBlock[0] = state.carriedByte;
             if (!PlatformRead(input, inBlock + state.carried, TRANSCODE_BLOCK_SIZE, &got)) {
+                const PlatformFailure readFailure = PlatformLastFailure();
+                if (writing && !PlatformWriteFinish(output)) return WriteFailed;
                 if (held > 0) PlatformWrite(output, outBlock, (unsigned long)held);
+                PlatformSetLastFailure(readFailure);  // the reason reported is the read's
                 return ReadFailed;
             }
             size_t available = state.carried + got;
@@ -247,9 +255,20 @@ TranscodeResult TranscodeStream(PlatformFile input, PlatformFile output) {
             if (state.carried) state.carriedByte = inBlock[consumed];
         }
         size_t ready = got < TRANSCODE_BLOCK_SIZE ? held : held - held % PAGE;
-        if (ready > 0 && !PlatformWrite(output, outBlock, (unsigned long)ready)) return WriteFailed;
-        if (got == 0) return Completed;
+        if (writing) {
+            writing = 0;
+            if (!PlatformWriteFinish(output)) return WriteFailed;
+        }
+        if (ready > 0 && ahead) {
+            PlatformWriteStart(output, outBlock, (unsigned long)ready);
+            writing = 1;
+        } else if (ready > 0 && !PlatformWrite(output, outBlock, (unsigned long)ready)) {
+            return WriteFailed;
+        }
+        if (got == 0) return writing && !PlatformWriteFinish(output) ? WriteFailed : Completed;
         held -= ready;
-        if (held > 0) memmove(outBlock, outBlock + ready, held);
+        unsigned char *nextBlock = writing ? outBlocks[outBlock == outBlocks[0]] : outBlock;
+        if (held > 0) memmove(nextBlock, outBlock + ready, held);
+        outBlock = nextBlock;
     }
 }

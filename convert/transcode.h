@@ -22,7 +22,7 @@ constexpr size_t TranscodeOutputCapacity(size_t length) { return 2 * length + 64
 // The ways of converting that a build can have, plainest first: "plain" (one character at a
 // time, in every build), "sse2" (x86, 64 bytes a step, 32 in the 32-bit build, in 16-byte vectors), "ssse3"
 // (x86, the same, with line ends and the other bytes that change the length written by byte
-// shuffles) and "avx2" (x86-64, as "ssse3" in 32-byte vectors). Every path writes the same
+// shuffles) and "avx2" (x86, as "ssse3" in 32-byte vectors). Every path writes the same
 // bytes. At start the last one that this build has and this processor can run is taken.
 enum { TRANSCODE_MAX_PATHS = 4 };
 
@@ -50,9 +50,11 @@ size_t TranscodeChunk(const unsigned char *in, size_t length, int atEnd, unsigne
 // Reads `input` to its end (in place where PlatformReadInPlace can, else by copying) and
 // writes its conversion to `output`, with the settings in ProgramState. Neither file is
 // opened or closed here. Whenever a read brings less than a block (a pipe that pauses),
-// everything converted so far is written before the next read. On ReadFailed everything
-// converted before the failing read has been offered to `output` (a write failing then
-// does not change the result); on WriteFailed nothing more is written.
+// everything converted so far is written before the next read. Where the platform writes
+// ahead, a block is written while the next one converts, and every write is done before
+// this returns. On ReadFailed everything converted before the failing read has been
+// offered to `output` (a write failing then does not change the result); on WriteFailed
+// nothing more is written.
 TranscodeResult TranscodeStream(PlatformFile input, PlatformFile output);
 
 #endif

@@ -30,8 +30,6 @@ struct TranscodeStepSet {
 #if defined(__i386__) || defined(__x86_64__)
 extern const TranscodeStepSet SSE2_STEPS;
 extern const TranscodeStepSet SSSE3_STEPS;
-#endif
-#if defined(__x86_64__)
 extern const TranscodeStepSet AVX2_STEPS;
 #endif
 

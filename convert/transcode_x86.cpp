@@ -1,5 +1,5 @@
 // The vector paths for x86: the steps of transcode_steps.inc over 16-byte SSE2 vectors, the
-// same with SSSE3's byte shuffle and, on x86-64, over 32-byte AVX2 vectors. Each function
+// same with SSSE3's byte shuffle, and over 32-byte AVX2 vectors. Each function
 // is compiled for its instruction set by a target attribute, not by the build's flags, so
 // the rest of the program runs on any processor of the target and transcode.cpp asks the
 // processor before calling these.
@@ -167,10 +167,6 @@ struct V : sse2::V {
 
 const TranscodeStepSet SSSE3_STEPS = {ssse3::SjisToEucSteps, ssse3::EucToSjisSteps};
 
-#endif
-
-#if defined(__x86_64__)
-
 namespace avx2 {
 
 #define KAVO_TARGET __attribute__((target("avx2,bmi,bmi2,popcnt")))
@@ -178,8 +174,15 @@ namespace avx2 {
 
 struct V {
     typedef __m256i Vec;
+#if defined(__x86_64__)
     typedef uint64_t Mask;
-    enum { WIDTH = 32, STEP = 64, SHUFFLES = 1 };
+    enum { WIDTH = 32, STEP = 64 };
+#else
+    // Steps of one vector: the masks of 64 bytes would take two of the few registers each.
+    typedef uint32_t Mask;
+    enum { WIDTH = 32, STEP = 32 };
+#endif
+    enum { SHUFFLES = 1, LANES = STEP / WIDTH, EIGHTS = STEP / 8 };
 
     KAVO_VECTOR static Vec Load(const unsigned char *p) { return _mm256_loadu_si256((const __m256i *)p); }
     KAVO_VECTOR static void Store(unsigned char *p, Vec v) { _mm256_storeu_si256((__m256i *)p, v); }
@@ -195,10 +198,14 @@ struct V {
         return _mm256_blendv_epi8(otherwise, ifSet, mask);
     }
     KAVO_VECTOR static uint32_t Bits(Vec x) { return (uint32_t)_mm256_movemask_epi8(x); }
-    KAVO_VECTOR static size_t Lowest(uint64_t bits) { return (size_t)_tzcnt_u64(bits); }  // 64 for none
+#if defined(__x86_64__)
+    KAVO_VECTOR static size_t Lowest(Mask bits) { return (size_t)_tzcnt_u64(bits); }  // STEP for none
+#else
+    KAVO_VECTOR static size_t Lowest(Mask bits) { return (size_t)_tzcnt_u32(bits); }
+#endif
     // Byte k is 0xFF where bit k of the low 32 bits is set: each byte of the mask goes to
     // eight bytes, which keep one bit each.
-    KAVO_VECTOR static Vec FromBits(uint64_t bits) {
+    KAVO_VECTOR static Vec FromBits(Mask bits) {
         const __m256i spread = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1,
                                                 2, 2, 2, 2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3);
         const __m256i select = _mm256_set1_epi64x((long long)0x8040201008040201ULL);
@@ -210,25 +217,23 @@ struct V {
     KAVO_VECTOR static Vec AfterByte(Vec x, Vec before) {
         return _mm256_alignr_epi8(x, _mm256_permute2x128_si256(before, x, 0x21), 15);
     }
-    // Byte g of `bits` times 16, for g from 0 to 7: pdep moves four bytes at a time into
-    // 16-bit slots, already multiplied, from which each is read in one instruction.
-    KAVO_VECTOR static void MaskBytesBy16(uint64_t bits, size_t m[8]) {
-        #pragma GCC unroll 2
-        for (int half = 0; half < 2; half++) {
-            uint64_t spread = _pdep_u64(bits >> 32 * half, 0x0FF00FF00FF00FF0ULL);
-            #pragma GCC unroll 4
-            for (int k = 0; k < 4; k++) m[4 * half + k] = spread >> 16 * k & 0xFFFF;
-        }
+    // Byte g of `bits` times 16, for each eight g of a step, by shifts. (pdep would do four
+    // at a time, but it is microcoded on AMD processors before Zen 3, where it takes tens of
+    // cycles: the newline rule towards Shift_JIS ran eight times slower there.)
+    KAVO_VECTOR static void MaskBytesBy16(Mask bits, size_t m[EIGHTS]) {
+        m[0] = (size_t)(bits << 4 & 0xFF0);
+        #pragma GCC unroll 7
+        for (int g = 1; g < EIGHTS; g++) m[g] = (size_t)(bits >> (8 * g - 4) & 0xFF0);
     }
-    // As ssse3::V::Compact, for two 32-byte vectors: each shuffle packs each eight within
-    // their half, and each eight is written where the last one ended.
-    KAVO_VECTOR static size_t Compact(const Vec *v, uint64_t leftOut, unsigned char *o) {
-        size_t m[8];
+    // As ssse3::V::Compact, for the step's 32-byte vectors: each shuffle packs each eight
+    // within their half, and each eight is written where the last one ended.
+    KAVO_VECTOR static size_t Compact(const Vec *v, Mask leftOut, unsigned char *o) {
+        size_t m[EIGHTS];
         #pragma GCC unroll 8
-        for (int g = 0; g < 8; g++) m[g] = leftOut >> 8 * g & 0xFF;
-        __m128i packed[4];
+        for (int g = 0; g < EIGHTS; g++) m[g] = leftOut >> 8 * g & 0xFF;
+        __m128i packed[2 * LANES];
         #pragma GCC unroll 2
-        for (int q = 0; q < 2; q++) {
+        for (int q = 0; q < LANES; q++) {
             __m128i shuffle[2];
             #pragma GCC unroll 2
             for (int h = 0; h < 2; h++)
@@ -240,7 +245,7 @@ struct V {
         }
         size_t at = 0;
         #pragma GCC unroll 4
-        for (int k = 0; k < 4; k++) {
+        for (int k = 0; k < 2 * LANES; k++) {
             _mm_storel_epi64((__m128i *)(o + at), packed[k]);
             at += PACK.kept[m[2 * k]];
             _mm_storeh_pi((__m64 *)(o + at), _mm_castsi128_ps(packed[k]));
@@ -248,14 +253,14 @@ struct V {
         }
         return at;
     }
-    // As ssse3::V::Expand, for two 32-byte vectors: of each, one shuffle writes the first
-    // eight of both halves, the other the second eight.
-    KAVO_VECTOR static size_t Expand(const Vec *v, uint64_t before, Vec inserted, unsigned char *o) {
-        size_t m[8];  // where each eight's row of the table starts
+    // As ssse3::V::Expand, for the step's 32-byte vectors: of each, one shuffle writes the
+    // first eight of both halves, the other the second eight.
+    KAVO_VECTOR static size_t Expand(const Vec *v, Mask before, Vec inserted, unsigned char *o) {
+        size_t m[EIGHTS];  // where each eight's row of the table starts
         MaskBytesBy16(before, m);
-        __m128i written[8];
+        __m128i written[EIGHTS];
         #pragma GCC unroll 2
-        for (int q = 0; q < 2; q++) {
+        for (int q = 0; q < LANES; q++) {
             #pragma GCC unroll 2
             for (int h = 0; h < 2; h++) {
                 __m256i shuffle = _mm256_inserti128_si256(
@@ -268,9 +273,9 @@ struct V {
         }
         size_t at = 0;  // 8 for each eight, and 1 for each bit of its mask
         #pragma GCC unroll 8
-        for (int g = 0; g < 8; g++) {
+        for (int g = 0; g < EIGHTS; g++) {
             _mm_storeu_si128((__m128i *)(o + at), written[g]);
-            at += 8 + _mm_popcnt_u64(m[g]);
+            at += 8 + (size_t)_mm_popcnt_u32((unsigned)m[g]);
         }
         return at;
     }

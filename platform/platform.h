@@ -75,6 +75,21 @@ int PlatformReadInPlace(PlatformFile file, unsigned long size, unsigned long *co
 // after which an unknown prefix of the bytes may have reached the file.
 int PlatformWrite(PlatformFile file, const unsigned char *buffer, unsigned long size);
 
+// Writing ahead, where the platform can: a thread of the platform's own writes the bytes
+// while the caller goes on (the transcoder converts its next block meanwhile).
+// Nonzero when PlatformWriteStart on `file` may return before its bytes are written; 0
+// where writes are only done by PlatformWrite.
+int PlatformWritesAhead(PlatformFile file);
+
+// Starts writing all size bytes of buffer to file, which PlatformWritesAhead accepted. Until
+// PlatformWriteFinish the buffer stays as it is and nothing else is done with the file.
+void PlatformWriteStart(PlatformFile file, const unsigned char *buffer, unsigned long size);
+
+// Waits for the write PlatformWriteStart began on file and returns as PlatformWrite would:
+// nonzero when every byte was written; 0 on failure, with the system's reason where
+// PlatformWrite leaves it (errno on POSIX).
+int PlatformWriteFinish(PlatformFile file);
+
 // Closes a file. Returns 0 when the system reports a failure, which for a file being
 // written can be a write that did not reach it.
 int PlatformClose(PlatformFile file);

@@ -37,6 +37,13 @@ std::vector<size_t> writeCalls;
 unsigned long long bytesRead;
 PlatformMessageHook hook;
 PlatformFailure lastFailure;
+// The write PlatformWriteStart took note of, until PlatformWriteFinish does it.
+struct Started {
+    bool under;
+    PlatformFile file;
+    const unsigned char *buffer;
+    unsigned long size;
+} started;
 
 std::string Key(const std::string &name) {
     std::string key = name;
@@ -103,6 +110,7 @@ void Reset() {
     writeCalls.clear();
     hook = nullptr;
     lastFailure = PlatformFailure{PLATFORM_FAILURE_OTHER, 0};
+    started = Started();
 }
 
 void SetFile(const std::string &name, const std::string &contents) {
@@ -228,6 +236,7 @@ int PlatformReadInPlace(PlatformFile file, unsigned long size, unsigned long *co
 int PlatformWrite(PlatformFile file, const unsigned char *buffer, unsigned long size) {
     Handle *h = FromFile(file, "write");
     if (!h) return 0;
+    if (started.under && started.file == file) problems += "write while one started is under way; ";
     if (!h->writing) problems += "write to source " + h->key + "; ";
     if (h->writeFailed) problems += "write after a failed write to " + h->key + "; ";
     std::string &data = files[h->key].data;
@@ -243,7 +252,28 @@ int PlatformWrite(PlatformFile file, const unsigned char *buffer, unsigned long 
     return 0;
 }
 
+int PlatformWritesAhead(PlatformFile file) {
+    Handle *h = FromFile(file, "write ahead");
+    return h && h->writing && faults.writesAhead;
+}
+
+void PlatformWriteStart(PlatformFile file, const unsigned char *buffer, unsigned long size) {
+    if (!faults.writesAhead) problems += "write started where writes are not ahead; ";
+    if (started.under) problems += "write started while one is under way; ";
+    started = Started{true, file, buffer, size};
+}
+
+int PlatformWriteFinish(PlatformFile file) {
+    if (!started.under || started.file != file) {
+        problems += "write finished that was not started; ";
+        return 0;
+    }
+    started.under = false;
+    return PlatformWrite(file, started.buffer, started.size);
+}
+
 int PlatformClose(PlatformFile file) {
+    if (started.under && started.file == file) problems += "close with a write under way; ";
     intptr_t id = (intptr_t)file;
     if (id < 1 || (size_t)id > handles.size()) {
         problems += "close of a handle never opened; ";

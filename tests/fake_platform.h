@@ -30,6 +30,9 @@ struct Faults {
     PlatformReplacement replacement = PLATFORM_REPLACE_RENAME;  // what PlatformHowToReplace answers
     bool rename = false;                // PlatformRenameOver fails, changing nothing
     bool changed = false;               // PlatformStampUnchanged finds the file changed
+    // Outputs are written ahead: PlatformWriteStart only takes note, and PlatformWriteFinish
+    // writes the bytes then, from the buffer as it is by then.
+    bool writesAhead = false;
 };
 
 struct Message {
@@ -66,8 +69,9 @@ const std::vector<size_t> &WriteCalls();
 // The number of handles open now.
 int OpenHandles();
 // Empty when every handle was closed exactly once, nothing was closed that was not
-// open, no read or write used a closed handle, and nothing was written to a file after
-// a write to it had failed; otherwise what went wrong.
+// open, no read or write used a closed handle, nothing was written to a file after a
+// write to it had failed, and every write started was finished before anything else was
+// done with its file; otherwise what went wrong.
 std::string HandleProblems();
 
 }  // namespace fake

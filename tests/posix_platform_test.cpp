@@ -1,7 +1,7 @@
 // The conversion job on real files through the POSIX platform: the destination that is
 // the open source under another name is refused before anything is truncated; empty
 // names and folders are refused without anything being written. And the transcoder on a
-// real pipe whose writer pauses.
+// real pipe whose writer pauses, and from file to file with its output written ahead.
 #include <gtest/gtest.h>
 
 #include <errno.h>
@@ -15,8 +15,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+
 #include <fstream>
 #include <iostream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -26,7 +28,9 @@
 #include "platform.h"
 #include "program_state.h"
 #include "reference_transcoder.h"
+#include "test_text.h"
 #include "transcode.h"
+#include "written_ahead.h"
 
 // fallocate as a file system without it answers (ramfs, ext3, NFSv3), while a test says
 // so: this definition stands in for the C library's in this program.
@@ -221,6 +225,36 @@ TEST(PosixStreamTest, PipeThatPausesGetsItsOutputAtOnce) {
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == Completed);
+}
+
+// Output to a regular file is written ahead, by a thread, while the next block converts:
+// the bytes are the oracle's in every setting, and a write the system refuses is a failed
+// write, with its reason. A pipe's output is written as before.
+TEST(PosixStreamTest, FileToFileWrittenAhead) {
+    char pattern[] = "/tmp/kavo-ahead-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern, source = dir + "/in.txt", dest = dir + "/out.txt";
+    std::mt19937 random(5);
+    const std::string input = HazardText(random, 3 * TRANSCODE_BLOCK_SIZE + 12345);
+    Write(source, input);
+    ExpectEverySettingWrittenAhead(source, dest, input, Read);
+
+    int readOnly = open(source.c_str(), O_RDONLY);
+    ASSERT_GE(readOnly, 0);
+    ASSERT_TRUE(PlatformWritesAhead(readOnly));
+    PlatformWriteStart(readOnly, (const unsigned char *)"x", 1);
+    EXPECT_FALSE(PlatformWriteFinish(readOnly));
+    EXPECT_EQ(PlatformLastFailure().code, EBADF);
+    close(readOnly);
+
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    EXPECT_FALSE(PlatformWritesAhead(ends[1]));
+    close(ends[0]);
+    close(ends[1]);
+    unlink(source.c_str());
+    unlink(dest.c_str());
+    rmdir(pattern);
 }
 
 // Reading in place hands over the file's bytes and moves on past them; a file cut short by

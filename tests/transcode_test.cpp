@@ -252,6 +252,7 @@ TEST_P(Transcoder, RandomInputsAgreeWithTheOracle) {
         std::string input = HazardText(random, length);
         fake::Faults reads, copied;  // read in place, and copied as from a pipe
         for (int i = 0; i < 4; i++) reads.readSizes.push_back(1 + random() % (round < 290 ? 40 : 3 * BLOCK));
+        reads.writesAhead = round % 2 == 1;
         copied = reads;
         copied.inPlace = false;
         for (Setting s : SETTINGS) {
@@ -266,42 +267,51 @@ TEST_P(Transcoder, RandomInputsAgreeWithTheOracle) {
 
 // A read that fails at offset k: everything converted from the bytes before it is in the
 // output, except a character that k cuts in two. A write that fails at offset k: exactly
-// the first k bytes of the output, and no write after it (HandleProblems).
+// the first k bytes of the output, and no write after it (HandleProblems). A write that
+// fails before a read that fails: the write's failure. All of it with each block written
+// before the next is read, and written ahead while the next converts.
 TEST_P(Transcoder, FailuresAtChosenOffsets) {
     std::mt19937 random(31);
     std::string input = HazardText(random, 2 * BLOCK + 300);
     const size_t offsets[] = {0, 1, BLOCK - 2, BLOCK - 1, BLOCK, BLOCK + 1, 2 * BLOCK - 1, 2 * BLOCK, 2 * BLOCK + 1};
     for (Setting s : SETTINGS) {
         std::string full = ReferenceConvert(input, s.direction, s.newlines);
-        std::vector<size_t> readAt(offsets, offsets + 9), writeAt(offsets, offsets + 9);
-        readAt.insert(readAt.end(), {input.size() - 1, input.size()});
-        writeAt.insert(writeAt.end(), {full.size() - 1, full.size()});
-        for (size_t k : readAt) {
-            SCOPED_TRACE(Describe(s) + ", read fails at " + std::to_string(k));
-            std::string expected, output;
-            ASSERT_EQ(ReferenceTranscode(input, s.direction, s.newlines, &expected, k), ReadFailed);
-            fake::Faults fault;
-            fault.readAt = k;
-            EXPECT_EQ(Stream(input, s, &output, fault), ReadFailed);
-            EXPECT_TRUE(SameBytes(expected, output));
+        std::vector<std::pair<size_t, size_t>> faults;  // (read, write) offsets
+        for (size_t k : offsets) {
+            faults.push_back({k, NO_FAULT});
+            faults.push_back({NO_FAULT, k});
         }
-        for (size_t k : writeAt) {
-            SCOPED_TRACE(Describe(s) + ", write fails at " + std::to_string(k));
-            std::string expected, output;
-            TranscodeResult result = ReferenceTranscode(input, s.direction, s.newlines, &expected, NO_FAULT, k);
-            ASSERT_EQ(result, k < full.size() ? WriteFailed : Completed);
-            ASSERT_TRUE(SameBytes(full.substr(0, k), expected));
-            fake::Faults fault;
-            fault.writeAt = k;
-            EXPECT_EQ(Stream(input, s, &output, fault), result);
-            EXPECT_TRUE(SameBytes(expected, output));
+        faults.insert(faults.end(), {{input.size() - 1, NO_FAULT}, {input.size(), NO_FAULT}, {NO_FAULT, full.size() - 1},
+                                     {NO_FAULT, full.size()}, {BLOCK, 100}});
+        for (auto [readAt, writeAt] : faults) {
+            std::string expected;
+            TranscodeResult result = ReferenceTranscode(input, s.direction, s.newlines, &expected, readAt, writeAt);
+            if (writeAt == NO_FAULT) {
+                ASSERT_EQ(result, ReadFailed);
+            }
+            if (readAt == NO_FAULT) {
+                ASSERT_EQ(result, writeAt < full.size() ? WriteFailed : Completed);
+                ASSERT_TRUE(SameBytes(full.substr(0, writeAt), expected));
+            }
+            for (bool ahead : {false, true}) {
+                SCOPED_TRACE(Describe(s) + ", read fails at " + std::to_string(readAt) + ", write at " +
+                             std::to_string(writeAt) + (ahead ? ", written ahead" : ""));
+                fake::Faults fault;
+                fault.readAt = readAt;
+                fault.writeAt = writeAt;
+                fault.writesAhead = ahead;
+                std::string output;
+                EXPECT_EQ(Stream(input, s, &output, fault), result);
+                EXPECT_TRUE(SameBytes(expected, output));
+            }
         }
     }
 }
 
 // Output short of a page is held back until the next read. When that read fails and the
 // held-back bytes then cannot be written either, the read failure is what is reported,
-// with exactly the bytes before the failing write in the output.
+// with exactly the bytes before the failing write in the output; also where the block
+// before was written ahead.
 TEST(TranscodeStream, ReadFailureStaysTheOutcomeWhenTheHeldBackWriteFails) {
     std::mt19937 random(77);
     const std::string input = HazardText(random, BLOCK + 1000);
@@ -313,9 +323,12 @@ TEST(TranscodeStream, ReadFailureStaysTheOutcomeWhenTheHeldBackWriteFails) {
     fake::Faults faults;
     faults.readAt = BLOCK;  // the first read brings a whole block, the second fails
     faults.writeAt = converted.size() - heldBack / 2;
-    std::string output;
-    EXPECT_EQ(Stream(input, s, &output, faults), ReadFailed);
-    EXPECT_TRUE(SameBytes(converted.substr(0, faults.writeAt), output));
+    for (bool ahead : {false, true}) {
+        faults.writesAhead = ahead;
+        std::string output;
+        EXPECT_EQ(Stream(input, s, &output, faults), ReadFailed) << (ahead ? "written ahead" : "");
+        EXPECT_TRUE(SameBytes(converted.substr(0, faults.writeAt), output)) << (ahead ? "written ahead" : "");
+    }
 }
 
 }  // namespace

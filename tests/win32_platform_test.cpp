@@ -14,7 +14,9 @@
 #include "platform.h"
 #include "program_state.h"
 #include "reference_transcoder.h"
+#include "transcode.h"
 #include "win32_tree.h"
+#include "written_ahead.h"
 
 namespace {
 
@@ -164,6 +166,27 @@ TEST_F(Win32JobTest, ToAnotherFileAndInPlace) {
     EXPECT_EQ(messages, Just(CONVERSION_COMPLETED));
     EXPECT_TRUE(SameBytes(converted, Read(source)));
     EXPECT_FALSE(Exists(temp));
+}
+
+// Output to a disk file is written ahead, by a thread, while the next block converts: the
+// bytes are the oracle's in every setting, and a write the system refuses is a failed
+// write, with its reason. A pipe's output is written as before.
+TEST_F(Win32JobTest, FileToFileWrittenAhead) {
+    ExpectEverySettingWrittenAhead(source, dest, text, Read);
+
+    HANDLE readOnly = CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(readOnly, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(PlatformWritesAhead(readOnly));
+    PlatformWriteStart(readOnly, (const unsigned char *)"x", 1);
+    EXPECT_FALSE(PlatformWriteFinish(readOnly));
+    EXPECT_EQ(PlatformLastFailure().code, (long)ERROR_ACCESS_DENIED);
+    CloseHandle(readOnly);
+
+    HANDLE reader, writer;
+    ASSERT_TRUE(CreatePipe(&reader, &writer, NULL, 0));
+    EXPECT_FALSE(PlatformWritesAhead(writer));
+    CloseHandle(reader);
+    CloseHandle(writer);
 }
 
 // lstrcmpiA takes the two names as one: in place, and no second file appears.

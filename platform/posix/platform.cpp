@@ -9,6 +9,7 @@
 #include <iconv.h>
 #include <langinfo.h>
 #include <limits.h>
+#include <pthread.h>
 #include <setjmp.h>
 #include <signal.h>
 #include <stdio.h>
@@ -114,17 +115,22 @@ int CloseFd(int fd) {
     return close(fd) == 0 || errno == EINTR;
 }
 
-// Writes out every byte, through short writes and interruptions.
-int WriteAll(int fd, const unsigned char *buffer, size_t size) {
+// Writes out every byte, through short writes and interruptions; returns 0 or the errno.
+int WriteOut(int fd, const unsigned char *buffer, size_t size) {
     while (size > 0) {
         ssize_t written = write(fd, buffer, size);
         if (written < 0 && errno == EINTR) continue;
-        if (written < 0) return Fail(errno);
-        if (written == 0) return Fail(ENOSPC);
+        if (written < 0) return errno;
+        if (written == 0) return ENOSPC;
         buffer += written;
         size -= (size_t)written;
     }
-    return 1;
+    return 0;
+}
+
+int WriteAll(int fd, const unsigned char *buffer, size_t size) {
+    const int error = WriteOut(fd, buffer, size);
+    return error == 0 || Fail(error);
 }
 
 // Where the file system cannot reserve space (ramfs, ext2, ext3, NFSv3, many FUSE file
@@ -214,6 +220,68 @@ int TakeIdentity(int fd, const char *to, const struct stat &old) {
 const unsigned char *volatile viewStart;
 volatile size_t viewLength;
 sigjmp_buf viewFault;
+
+// Writing ahead: one thread, started when first needed, writes what PlatformWriteStart
+// hands it while the caller goes on. It blocks every signal, so that signals reach the
+// other threads as they always did (kavoconv's handlers, its held interruptions). It only
+// keeps the errno; PlatformWriteFinish records the failure on the caller's thread.
+struct WriteAhead {
+    pthread_mutex_t lock;
+    pthread_cond_t changed;
+    int started;  // the thread runs
+    int posted;   // 1 from PlatformWriteStart until the thread has written the bytes
+    int fd;       // the file of the write posted or done last, -1 when there is none
+    const unsigned char *buffer;
+    size_t size;
+    int error;    // the outcome: 0 when every byte was written, else the errno
+};
+WriteAhead ahead = {PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER, 0, 0, -1, nullptr, 0, 0};
+
+void *WriteAheadThread(void *) {
+    pthread_mutex_lock(&ahead.lock);
+    for (;;) {
+        while (!ahead.posted) pthread_cond_wait(&ahead.changed, &ahead.lock);
+        const int fd = ahead.fd;
+        const unsigned char *buffer = ahead.buffer;
+        const size_t size = ahead.size;
+        pthread_mutex_unlock(&ahead.lock);
+        const int error = WriteOut(fd, buffer, size);
+        pthread_mutex_lock(&ahead.lock);
+        ahead.error = error;
+        ahead.buffer = nullptr;
+        ahead.posted = 0;
+        pthread_cond_broadcast(&ahead.changed);
+    }
+    return nullptr;
+}
+
+// Starts the thread unless it runs; returns nonzero when it runs.
+int StartWriteAhead(void) {
+    pthread_mutex_lock(&ahead.lock);
+    if (!ahead.started) {
+        sigset_t all, old;
+        sigfillset(&all);
+        pthread_sigmask(SIG_SETMASK, &all, &old);  // the thread starts with every signal blocked
+        pthread_t thread;
+        pthread_attr_t attributes;
+        if (pthread_attr_init(&attributes) == 0) {
+            pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+            ahead.started = pthread_create(&thread, &attributes, WriteAheadThread, nullptr) == 0;
+            pthread_attr_destroy(&attributes);
+        }
+        pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    }
+    const int started = ahead.started;
+    pthread_mutex_unlock(&ahead.lock);
+    return started;
+}
+
+// Waits until the write posted for fd, if any, is done.
+void WaitForWriteAhead(int fd) {
+    pthread_mutex_lock(&ahead.lock);
+    while (ahead.posted && ahead.fd == fd) pthread_cond_wait(&ahead.changed, &ahead.lock);
+    pthread_mutex_unlock(&ahead.lock);
+}
 
 void OnViewFault(int number, siginfo_t *info, void *) {
     const unsigned char *at = (const unsigned char *)info->si_addr;
@@ -387,7 +455,36 @@ int PlatformWrite(PlatformFile file, const unsigned char *buffer, unsigned long 
 
 void PlatformSetStopCheck(int (*stop)(void)) { stopCheck = stop; }
 
+// Regular files only: a pipe's reader may be waiting for what was converted before the
+// input paused, and is served by PlatformWrite as before.
+int PlatformWritesAhead(PlatformFile file) {
+    struct stat info;
+    return fstat(file, &info) == 0 && S_ISREG(info.st_mode) && StartWriteAhead();
+}
+
+void PlatformWriteStart(PlatformFile file, const unsigned char *buffer, unsigned long size) {
+    const int stopped = Stopped();
+    pthread_mutex_lock(&ahead.lock);
+    ahead.fd = file;
+    ahead.buffer = buffer;
+    ahead.size = size;
+    ahead.error = stopped ? EINTR : 0;
+    ahead.posted = !stopped;
+    pthread_cond_broadcast(&ahead.changed);
+    pthread_mutex_unlock(&ahead.lock);
+}
+
+int PlatformWriteFinish(PlatformFile file) {
+    WaitForWriteAhead(file);
+    pthread_mutex_lock(&ahead.lock);
+    const int error = ahead.fd == file ? ahead.error : EBADF;
+    ahead.fd = -1;
+    pthread_mutex_unlock(&ahead.lock);
+    return error == 0 || Fail(error);
+}
+
 int PlatformClose(PlatformFile file) {
+    WaitForWriteAhead(file);  // never while the thread writes to it
     for (OpenFile &slot : openFiles)
         if (slot.fd == file) slot = FREE_SLOT;
     return CloseFd(file) || Fail(errno);

@@ -63,6 +63,42 @@ int FailOn(const char *path) {
     return 0;
 }
 
+// Writes every byte; returns 0, or the system's error code.
+DWORD WriteOut(HANDLE file, const unsigned char *buffer, unsigned long size) {
+    while (size > 0) {
+        DWORD written = 0;
+        if (!WriteFile(file, buffer, size, &written, NULL)) return GetLastError();
+        if (written == 0) return ERROR_HANDLE_DISK_FULL;
+        buffer += written;
+        size -= written;
+    }
+    return 0;
+}
+
+// Writing ahead: one thread, started when first needed, writes what PlatformWriteStart
+// hands it while the caller goes on. The events order the hand-over both ways. The thread
+// only keeps the error code; PlatformWriteFinish records it on the caller's thread.
+struct WriteAhead {
+    HANDLE thread;
+    HANDLE posted;  // set by PlatformWriteStart (resets when the thread wakes)
+    HANDLE done;    // set by the thread when the bytes are written (resets when waited for)
+    int under;      // 1 from PlatformWriteStart to PlatformWriteFinish
+    int busy;       // the thread has the write (not when a stop refused it)
+    HANDLE file;
+    const unsigned char *buffer;
+    unsigned long size;
+    DWORD error;
+};
+WriteAhead ahead;
+
+DWORD WINAPI WriteAheadThread(LPVOID) {
+    for (;;) {
+        if (WaitForSingleObject(ahead.posted, INFINITE) != WAIT_OBJECT_0) return 1;
+        ahead.error = WriteOut(ahead.file, ahead.buffer, ahead.size);
+        SetEvent(ahead.done);
+    }
+}
+
 int FileId(HANDLE file, BY_HANDLE_FILE_INFORMATION *info) {
     return GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, info);
 }
@@ -170,17 +206,50 @@ int PlatformReadInPlace(PlatformFile, unsigned long, unsigned long *, PlatformBy
 
 int PlatformWrite(PlatformFile file, const unsigned char *buffer, unsigned long size) {
     if (Stopped()) return 0;
-    while (size > 0) {
-        DWORD written = 0;
-        if (!WriteFile(file, buffer, size, &written, NULL)) return Fail();
-        if (written == 0) return FailAs(PLATFORM_FAILURE_NO_SPACE);
-        buffer += written;
-        size -= written;
-    }
-    return 1;
+    const DWORD error = WriteOut(file, buffer, size);
+    if (error == 0) return 1;
+    SetLastError(error);
+    return Fail();
 }
 
-int PlatformClose(PlatformFile file) { return CloseHandle(file) != 0 || Fail(); }
+// Disk files only: a pipe's reader may be waiting for what was converted before the input
+// paused, and is served by PlatformWrite as before.
+int PlatformWritesAhead(PlatformFile file) {
+    if (GetFileType(file) != FILE_TYPE_DISK) return 0;
+    if (!ahead.thread) {
+        if (!ahead.posted) ahead.posted = CreateEventA(NULL, FALSE, FALSE, NULL);
+        if (!ahead.done) ahead.done = CreateEventA(NULL, FALSE, FALSE, NULL);
+        if (ahead.posted && ahead.done) ahead.thread = CreateThread(NULL, 0, WriteAheadThread, NULL, 0, NULL);
+    }
+    return ahead.thread != NULL;
+}
+
+void PlatformWriteStart(PlatformFile file, const unsigned char *buffer, unsigned long size) {
+    ahead.file = file;
+    ahead.buffer = buffer;
+    ahead.size = size;
+    ahead.under = 1;
+    ahead.busy = !Stopped();
+    if (ahead.busy) SetEvent(ahead.posted);
+    else ahead.error = ERROR_OPERATION_ABORTED;
+}
+
+int PlatformWriteFinish(PlatformFile file) {
+    if (!ahead.under || ahead.file != file) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return Fail();
+    }
+    if (ahead.busy) WaitForSingleObject(ahead.done, INFINITE);
+    ahead.under = ahead.busy = 0;
+    if (ahead.error == 0) return 1;
+    SetLastError(ahead.error);
+    return Fail();
+}
+
+int PlatformClose(PlatformFile file) {
+    if (ahead.under && ahead.file == file) PlatformWriteFinish(file);  // never while the thread writes to it
+    return CloseHandle(file) != 0 || Fail();
+}
 
 int PlatformCopyOver(const char *from, const char *to) { return CopyFileA(from, to, FALSE) != 0 || FailOn(to); }
 
