@@ -24,7 +24,9 @@ command -v dos2unix >/dev/null || need+=(dos2unix)
 command -v cmake >/dev/null || need+=(cmake make g++)
 if [ ${#need[@]} -gt 0 ]; then
   sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
-  $sudo apt-get update -qq
+  # A mirror caught mid-sync fails one index now and then; the install below still says
+  # plainly when a package cannot be had.
+  $sudo apt-get update -qq || echo "compare-peers.sh: apt-get update reported errors; going on with the package lists it has" >&2
   DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
     --no-install-recommends "${need[@]}" >/dev/null
 fi

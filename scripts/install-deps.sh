@@ -28,7 +28,9 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   # 32-bit Wine lives in the i386 architecture.
   dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
-  $sudo apt-get update -qq
+  # A mirror caught mid-sync fails one index now and then; the install below still says
+  # plainly when a package cannot be had.
+  $sudo apt-get update -qq || echo "install-deps.sh: apt-get update reported errors; going on with the package lists it has" >&2
   DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
     --no-install-recommends "${missing[@]}" >/dev/null
 fi

@@ -11,7 +11,9 @@ outdir=${2:-$(cd "$(dirname "$0")/.." && pwd)/corpus}
 
 if [ ! -d /usr/share/man/ja ]; then
   sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
-  $sudo apt-get update -qq
+  # A mirror caught mid-sync fails one index now and then; the install below still says
+  # plainly when a package cannot be had.
+  $sudo apt-get update -qq || echo "make-corpus.sh: apt-get update reported errors; going on with the package lists it has" >&2
   # The image may exclude manual pages from installs; let this package's through.
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends manpages-ja >/dev/null
 fi
