@@ -10,6 +10,7 @@
 
 #include <string.h>
 
+#include "cpu_features.h"
 #include "guess_steps.h"
 #include "program_state.h"
 #include "transcode_rules.h"
@@ -485,8 +486,6 @@ int Convertible(const GuessState *s, GuessedEncoding encoding, int direction) {
     return from.halfWidthKana == from.characters && from.halfWidthBeforeLetter == 0;
 }
 
-
-
 struct Path {
     const char *name;
     StepKernel kernel;  // null: a byte at a time
@@ -495,27 +494,13 @@ struct Path {
 
 int Always(void) { return 1; }
 
-#if defined(__i386__) || defined(__x86_64__)
-int HasSse2(void) {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("sse2");
-}
-#endif
-#if defined(__x86_64__)
-int HasAvx2(void) {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
-           __builtin_cpu_supports("popcnt");
-}
-#endif
-
 const Path PATHS[] = {
     {"plain", nullptr, Always},
 #if defined(__i386__) || defined(__x86_64__)
-    {"sse2", StepsSse2, HasSse2},
+    {"sse2", StepsSse2, CpuHasSse2},
 #endif
 #if defined(__x86_64__)
-    {"avx2", StepsAvx2, HasAvx2},
+    {"avx2", StepsAvx2, CpuHasAvx2},
 #endif
 };
 static_assert(sizeof PATHS / sizeof PATHS[0] <= GUESS_MAX_PATHS, "GUESS_MAX_PATHS is too small");

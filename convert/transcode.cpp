@@ -7,6 +7,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "cpu_features.h"
 #include "program_state.h"
 #include "transcode_rules.h"
 #include "transcode_steps.h"
@@ -97,28 +98,12 @@ struct Path {
 
 int Always(void) { return 1; }
 
-#if defined(__i386__) || defined(__x86_64__)
-int HasSse2(void) {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("sse2");
-}
-int HasSsse3(void) {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("ssse3");
-}
-int HasAvx2(void) {
-    __builtin_cpu_init();  // every processor with AVX2 has BMI1, BMI2 and POPCNT too, but ask
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
-           __builtin_cpu_supports("popcnt");
-}
-#endif
-
 const Path PATHS[] = {
     {"plain", nullptr, Always},
 #if defined(__i386__) || defined(__x86_64__)
-    {"sse2", &SSE2_STEPS, HasSse2},
-    {"ssse3", &SSSE3_STEPS, HasSsse3},
-    {"avx2", &AVX2_STEPS, HasAvx2},
+    {"sse2", &SSE2_STEPS, CpuHasSse2},
+    {"ssse3", &SSSE3_STEPS, CpuHasSsse3},
+    {"avx2", &AVX2_STEPS, CpuHasAvx2},
 #endif
 };
 const int PATH_COUNT = (int)(sizeof PATHS / sizeof PATHS[0]);
