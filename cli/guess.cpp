@@ -464,10 +464,51 @@ int OddKana(const unsigned char *text, size_t length, int direction) {
     return lastIsLone;
 }
 
+// Whether each character of a Shift_JIS text begins with a byte 0x81-0x9F (none is
+// half-width katakana, none begins from 0xE0 up); *letters: it has an ASCII letter.
+int SjisFirstBytesBelowA0(const unsigned char *text, size_t length, int *letters) {
+    for (size_t i = 0; i < length; i++) {
+        const unsigned char b = text[i];
+        if (b < 0x80) {
+            *letters |= (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');
+            continue;
+        }
+        if (b > 0x9F) return 0;
+        i++;  // the second byte
+    }
+    return 1;
+}
+
+// Whether a short text read as Shift_JIS (sjis) or EUC-JP has a two-byte code that no
+// standard assigns (an empty cell of JIS X 0208; not an extension, not the user-defined
+// area): no encoder writes one, so the text is not in that encoding.
+int HasUnassignedCode(const unsigned char *text, size_t length, int sjis) {
+    for (size_t i = 0; i < length;) {
+        const unsigned char b = text[i];
+        if (i + 1 >= length || b < 0x80 || (sjis && !IsSjisLeadByte(b)) || (!sjis && (b < 0xA1 || b == 0xFF))) {
+            i += !sjis && b == 0x8F ? 3 : !sjis && b == EUC_KANA_PREFIX ? 2 : 1;
+            continue;
+        }
+        const unsigned char t = text[i + 1];
+        int row, cell;
+        if (sjis) {
+            row = 2 * (b <= 0x9F ? b - 0x81 : b - 0xC1) + 1 + (t >= 0x9F);
+            cell = t >= 0x9F ? t - 0x9E : t - 0x3F - (t >= 0x80);
+        } else {
+            row = b - 0xA0;
+            cell = t - 0xA0;
+        }
+        if (row <= 94 && cell >= 1 && cell <= 94 && JisClass(row, cell, !sjis) == UNASSIGNED) return 1;
+        i += 2;
+    }
+    return 0;
+}
+
 // Whether the guard lets a conversion from Shift_JIS (direction 0) or EUC-JP take the file:
 // the guess named that encoding, or the text is ASCII, or, when there is too little text
-// for the guess to name one, the text can only be that encoding (it is not the other one
-// nor UTF-8) and reads as Japanese there, or (Shift_JIS) is all half-width katakana.
+// for the guess to name one, the text can only be that encoding (it is not the other one,
+// or has a code there that no standard assigns, nor UTF-8) and reads as Japanese there, or
+// passes the rules below.
 // "Shift_JIS or EUC-JP" alone is not enough: converted the wrong way, the text is spoilt.
 int Convertible(const GuessState *s, GuessedEncoding encoding, int direction) {
     const GuessedEncoding source = direction == SjisToEuc ? GUESS_SHIFT_JIS : GUESS_EUC_JP;
@@ -475,15 +516,33 @@ int Convertible(const GuessState *s, GuessedEncoding encoding, int direction) {
     if (s->binary || s->escapeSequence) return 0;
     const GuessReading &from = direction == SjisToEuc ? s->sjis : s->euc;
     const GuessReading &to = direction == SjisToEuc ? s->euc : s->sjis;
-    if (!Complete(from) || Complete(to) || Complete(s->utf8) || s->offset > GUESS_SHORT_TEXT) return 0;
-    if (OddKana(s->start, (size_t)s->offset, direction)) return 0;
+    if (!Complete(from) || Complete(s->utf8) || s->offset > GUESS_SHORT_TEXT) return 0;
+    const size_t length = (size_t)s->offset;
+    const int otherReads = Complete(to);  // if only with codes no standard assigns
+    if (otherReads && !HasUnassignedCode(s->start, length, direction != SjisToEuc)) return 0;
+    if (HasUnassignedCode(s->start, length, direction == SjisToEuc)) return 0;
+    if (OddKana(s->start, length, direction)) return 0;
     if (LooksJapanese(from)) return 1;
-    if (direction != SjisToEuc || from.characters == 0) return 0;
+    if (from.characters == 0) return 0;
+    // EUC-JP only, with kana for a third of its characters or more, rare kanji or not:
+    // Chinese and Korean text seldom has characters from the kana rows (GB2312's are
+    // EUC-JP's; EUC-KR has its jamo there, written alone only now and then).
+    if (direction != SjisToEuc) return from.kana >= 2 && 3 * from.kana >= from.characters;
     // Shift_JIS only: all kanji, and common ones (Chinese and Korean text has its first bytes
     // from 0xA1 up, and reads as half-width katakana and rare kanji here); or all half-width
     // katakana, never right before a letter.
     if (from.kanji == from.characters && from.rareKanji == 0) return 1;
-    return from.halfWidthKana == from.characters && from.halfWidthBeforeLetter == 0;
+    // (Only where the other reading fails outright: Big5 read as Shift_JIS is half-width
+    // katakana too, and as EUC-JP often has codes no standard assigns.)
+    if (!otherReads && from.halfWidthKana == from.characters && from.halfWidthBeforeLetter == 0) return 1;
+    // Or, rare kanji or not, every character begins with a byte 0x81-0x9F, which no
+    // character of GB2312, Big5 or EUC-KR text begins with: kana enough to be Japanese,
+    // or kanji alone with no ASCII letter (Windows-1252 puts its quotes and dashes from
+    // 0x80-0x9F beside letters, where they read as kanji).
+    int letters = 0;
+    if (!SjisFirstBytesBelowA0(s->start, length, &letters)) return 0;
+    if (from.kana > 0) return KANA_SHARE * from.kana >= from.characters;
+    return from.kanji == from.characters && !letters;
 }
 
 struct Path {

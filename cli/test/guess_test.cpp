@@ -214,4 +214,42 @@ TEST(Guess, DamageCountAndFirstPosition) {
     }
 }
 
+// Short texts that -i takes on what they cannot be, or leaves: convertible[0] from
+// Shift_JIS, [1] from EUC-JP, on every path.
+TEST(Guess, ShortTextsTheGuardTakesOrLeaves) {
+    PathGuard guard;
+    const struct {
+        const char *what;
+        std::string text;
+        int fromSjis, fromEuc;
+    } cases[] = {
+        // ものはすべて削除される。: 削 is no common kanji, but the kana say Japanese.
+        {"a sentence, Shift_JIS",
+         "\x82\xE0\x82\xCC\x82\xCD\x82\xB7\x82\xD7\x82\xC4\x8D\xED\x8F\x9C\x82\xB3\x82\xEA\x82\xE9\x81\x42\r\n", 1, 0},
+        {"a sentence, EUC-JP",
+         "\xA4\xE2\xA4\xCE\xA4\xCF\xA4\xB9\xA4\xD9\xA4\xC6\xBA\xEF\xBD\xFC\xA4\xB5\xA4\xEC\xA4\xEB\xA1\xA3\n", 0, 1},
+        // 惜 alone: a first byte below 0xA0, which Chinese and Korean text never starts with.
+        {"one kanji, Shift_JIS", "\x90\xC9\r\n", 1, 0},
+        // Windows-1252's right quote before a letter reads as a kanji there.
+        {"Don't, Windows-1252", "Don\x92t panic\r\n", 0, 0},
+        // 中文字符 in GBK: no kana in either reading.
+        {"Chinese, GBK", "\xD6\xD0\xCE\xC4\xD7\xD6\xB7\xFB\r\n", 0, 0},
+        // Big5 manual-page names: half-width katakana in Shift_JIS, with codes no standard
+        // assigns in EUC-JP (分割檔案); kana in EUC-JP, with such codes there too (核心引導選項).
+        {"Big5, a manual page name", "split \\- \xA4\xC0\xB3\xCE\xC0\xC9\xAE\xD7\n", 0, 0},
+        {"Big5, another name", "kernel-command-line \\- \xAE\xD6\xA4\xDF\xA4\xDE\xBE\xC9\xBF\xEF\xB6\xB5\n", 0, 0},
+    };
+    for (const std::string &path : guard.paths) {
+        ASSERT_TRUE(GuessSelectPath(path.c_str()));
+        for (const auto &c : cases) {
+            SCOPED_TRACE(path + ": " + c.what);
+            const GuessState state = Guess(c.text, -1, nullptr);
+            GuessResult result;
+            GuessFinish(&state, &result);
+            EXPECT_EQ(result.convertible[0], c.fromSjis);
+            EXPECT_EQ(result.convertible[1], c.fromEuc);
+        }
+    }
+}
+
 }  // namespace
