@@ -11,6 +11,7 @@
 #include <string.h>
 
 #include "cpu_features.h"
+#include "path_table.h"
 #include "guess_steps.h"
 #include "program_state.h"
 #include "transcode_rules.h"
@@ -564,31 +565,16 @@ const Path PATHS[] = {
 };
 static_assert(sizeof PATHS / sizeof PATHS[0] <= GUESS_MAX_PATHS, "GUESS_MAX_PATHS is too small");
 
-const Path *BestPath(void) {
-    const Path *best = &PATHS[0];
-    for (const Path &path : PATHS)
-        if (path.supported()) best = &path;
-    return best;
-}
-
-const Path *currentPath = BestPath();
+const Path *currentPath = BestPath(PATHS);
 
 }  // namespace
 
-int GuessPaths(const char *names[GUESS_MAX_PATHS]) {
-    int count = 0;
-    for (const Path &path : PATHS)
-        if (path.supported()) names[count++] = path.name;
-    return count;
-}
+int GuessPaths(const char *names[GUESS_MAX_PATHS]) { return PathNames(PATHS, names); }
 
 int GuessSelectPath(const char *name) {
-    for (const Path &path : PATHS) {
-        if (strcmp(path.name, name) != 0 || !path.supported()) continue;
-        currentPath = &path;
-        return 1;
-    }
-    return 0;
+    const Path *path = RunnablePath(PATHS, name);
+    if (path) currentPath = path;
+    return path != nullptr;
 }
 
 void GuessStart(GuessState *state) {

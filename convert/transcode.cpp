@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "cpu_features.h"
+#include "path_table.h"
 #include "program_state.h"
 #include "transcode_rules.h"
 #include "transcode_steps.h"
@@ -109,32 +110,17 @@ const Path PATHS[] = {
 const int PATH_COUNT = (int)(sizeof PATHS / sizeof PATHS[0]);
 static_assert(PATH_COUNT <= (int)TRANSCODE_MAX_PATHS, "TRANSCODE_MAX_PATHS is too small");
 
-const Path *BestPath(void) {
-    const Path *best = &PATHS[0];
-    for (const Path &path : PATHS)
-        if (path.supported()) best = &path;
-    return best;
-}
-
 // Chosen once, before main runs.
-const Path *currentPath = BestPath();
+const Path *currentPath = BestPath(PATHS);
 
 }  // namespace
 
-int TranscodePaths(const char *names[TRANSCODE_MAX_PATHS]) {
-    int count = 0;
-    for (const Path &path : PATHS)
-        if (path.supported()) names[count++] = path.name;
-    return count;
-}
+int TranscodePaths(const char *names[TRANSCODE_MAX_PATHS]) { return PathNames(PATHS, names); }
 
 int TranscodeSelectPath(const char *name) {
-    for (const Path &path : PATHS) {
-        if (strcmp(path.name, name) != 0 || !path.supported()) continue;
-        currentPath = &path;
-        return 1;
-    }
-    return 0;
+    const Path *path = RunnablePath(PATHS, name);
+    if (path) currentPath = path;
+    return path != nullptr;
 }
 
 const char *TranscodeCurrentPath(void) { return currentPath->name; }
