@@ -99,6 +99,13 @@ CharClass JisClass(int row, int cell, int eucRows) {
 }
 
 
+// The JIS row and cell of a Shift_JIS pair: first byte s1 (0x81-0x9F, 0xE0-0xFC), second
+// byte s2 (0x40-0xFC but 0x7F). Rows past 94 are the user-defined area and IBM's.
+void SjisRowCell(int s1, int s2, int *row, int *cell) {
+    *row = 2 * (s1 <= 0x9F ? s1 - 0x81 : s1 - 0xC1) + 1 + (s2 >= 0x9F);
+    *cell = s2 >= 0x9F ? s2 - 0x9E : s2 - 0x3F - (s2 >= 0x80);
+}
+
 CharClass UnicodeClass(unsigned long c) {
     if (c >= 0x3041 && c <= 0x309F) return HIRAGANA;
     if (c >= 0x30A0 && c <= 0x30FF) return KATAKANA;
@@ -148,11 +155,9 @@ int FillTables(Tables *t) {
             if (IsSjisLeadByte((unsigned char)first) && second != 0x7F && second <= 0xFC) {
                 CharClass c = EXTENSION;  // from 0xF0: the user-defined area and IBM's
                 if (first < 0xF0) {
-                    const int rowPair = first <= 0x9F ? first - 0x81 : first - 0xC1;
-                    if (second >= 0x9F)
-                        c = JisClass(2 * rowPair + 2, second - 0x9E, 0);
-                    else
-                        c = JisClass(2 * rowPair + 1, second - 0x3F - (second >= 0x80), 0);
+                    int row, cell;
+                    SjisRowCell(first, second, &row, &cell);
+                    c = JisClass(row, cell, 0);
                 }
                 t->pairClass[0][pair] = (unsigned char)c;
             }
@@ -441,9 +446,7 @@ int OddKana(const unsigned char *text, size_t length, int direction) {
         const unsigned char b = text[i];
         if (direction == SjisToEuc && IsSjisLeadByte(b) && b < 0xF0 && i + 1 < length) {
             const unsigned char t = text[i + 1];
-            const int rowPair = b <= 0x9F ? b - 0x81 : b - 0xC1;
-            row = 2 * rowPair + 1 + (t >= 0x9F);
-            cell = t >= 0x9F ? t - 0x9E : t - 0x3F - (t >= 0x80);
+            SjisRowCell(b, t, &row, &cell);
             i += 2;
         } else if (direction != SjisToEuc && b >= 0xA1 && b <= 0xFE && i + 1 < length) {
             row = b - 0xA0;
@@ -484,23 +487,17 @@ int SjisFirstBytesBelowA0(const unsigned char *text, size_t length, int *letters
 // standard assigns (an empty cell of JIS X 0208; not an extension, not the user-defined
 // area): no encoder writes one, so the text is not in that encoding.
 int HasUnassignedCode(const unsigned char *text, size_t length, int sjis) {
+    const unsigned char *classes = TheTables().pairClass[sjis ? 0 : 1];
     for (size_t i = 0; i < length;) {
         const unsigned char b = text[i];
-        if (i + 1 >= length || b < 0x80 || (sjis && !IsSjisLeadByte(b)) || (!sjis && (b < 0xA1 || b == 0xFF))) {
-            i += !sjis && b == 0x8F ? 3 : !sjis && b == EUC_KANA_PREFIX ? 2 : 1;
-            continue;
-        }
-        const unsigned char t = text[i + 1];
-        int row, cell;
-        if (sjis) {
-            row = 2 * (b <= 0x9F ? b - 0x81 : b - 0xC1) + 1 + (t >= 0x9F);
-            cell = t >= 0x9F ? t - 0x9E : t - 0x3F - (t >= 0x80);
+        if (sjis ? !IsSjisLeadByte(b) : b < 0x80) {
+            i++;
+        } else if (!sjis && b == 0x8F) {
+            i += 3;  // JIS X 0212, a standard of its own
         } else {
-            row = b - 0xA0;
-            cell = t - 0xA0;
+            if (i + 1 < length && classes[b << 8 | text[i + 1]] == UNASSIGNED) return 1;
+            i += 2;
         }
-        if (row <= 94 && cell >= 1 && cell <= 94 && JisClass(row, cell, !sjis) == UNASSIGNED) return 1;
-        i += 2;
     }
     return 0;
 }
